@@ -1,0 +1,11 @@
+#ifndef TESSARUNE_UNINSTALL_SEARCH_H
+#define TESSARUNE_UNINSTALL_SEARCH_H
+
+#include <cstddef>
+
+// Looks in the list of installed programs for the product's entry. Returns true with the
+// entry's uninstall command in out; false with out empty when there is none or when the
+// command would not fit, and false with out untouched when the list cannot be opened.
+bool FindUninstallCommand(char *out, size_t outSize);
+
+#endif

@@ -1,0 +1,232 @@
+// The real tool, run as an administrator's deployment runs it, against the stand-in product.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const char kEntry[] = "TessaruneTest Quendal";
+// The test prefix maps drive Q: to a scratch folder of the build tree.
+const char kDrive[] = "Q:\\";
+const char kToolDirectory[] = "Q:\\scratch";
+const char kSpacedFolder[] = "Q:\\Orvanex Quendal";
+const char kPlainFolder[] = "Q:\\Quendal";
+const unsigned long long kTicksPerMs = 10000;
+// Loose: the final pause and one poll take 250 ms; the rest is a slow machine's margin.
+const unsigned long long kLingerLimitMs = 2000;
+
+const char kBanner[] =
+    "\r\r\n"
+    "Tessarune -- Version V1.17\r\r\n"
+    "   This program searches the  Windows Registry for the\r\r\n"
+    "   appropriate command  to remove the  Orvanex\r\r\n"
+    "   Quendal and executes the un-installer silently.\r\r\n";
+
+// A backslash before the closing quote would escape it: trailing ones are doubled.
+std::string Quoted(const std::string &text) {
+    const size_t trailing = text.size() - (text.find_last_not_of('\\') + 1);
+    return "\"" + text + std::string(trailing, '\\') + "\"";
+}
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string LogPath() { return TempPath("tessarune-test-stand-in.log"); }
+
+// The lines of the stand-in's log that begin with what, without it.
+std::vector<std::string> LogLines(const std::string &what) {
+    std::vector<std::string> lines;
+    const std::string log = ReadFile(LogPath());
+    for (size_t begin = 0, end; begin < log.size(); begin = end + 1) {
+        end = log.find('\n', begin);
+        std::string line = log.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.compare(0, what.size() + 1, what + "|") == 0) {
+            lines.push_back(line.substr(what.size() + 1));
+        }
+    }
+    return lines;
+}
+
+unsigned long long LoggedTime(const char *what) {
+    const std::vector<std::string> lines = LogLines(what);
+    return lines.empty() ? 0 : std::stoull(lines.back());
+}
+
+void SetUninstallString(const std::string &command) {
+    WriteEntry(kEntry, {Text("UninstallString", command)});
+}
+
+class ToolTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CleanUp();
+        CreateDirectoryA(kToolDirectory, nullptr);
+    }
+    void TearDown() override { CleanUp(); }
+
+    static std::string ProgramFolder() {
+        char programFiles[MAX_PATH];
+        GetEnvironmentVariableA("ProgramFiles", programFiles, sizeof programFiles);
+        return std::string(programFiles) + "\\Orvanex\\Quendal";
+    }
+
+    static void CleanUp() {
+        RemoveTestEntries();
+        DeleteFileA(LogPath().c_str());
+        for (const std::string &folder : {std::string(kSpacedFolder), std::string(kPlainFolder),
+                                          std::string(kToolDirectory), ProgramFolder()}) {
+            RemoveFolder(folder);
+        }
+        RemoveFiles(kDrive);
+    }
+
+    static void Install(const std::string &folder, const std::string &options) {
+        const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
+                                              " /install " + Quoted(folder) + " " +
+                                              Quoted(std::string("/entry=") + kEntry) + " " +
+                                              Quoted("/log=" + LogPath()) + " " + options,
+                                          kToolDirectory);
+        ASSERT_EQ(run.exitCode, 0u) << "installing into " << folder;
+        ASSERT_TRUE(EntryExists(kEntry));
+    }
+
+    // A program of the uninstaller's name where the tool is started: run by mistake, it
+    // logs the tool's directory as its own.
+    static void PlaceDecoy() { Install(kToolDirectory, "/work=0"); }
+
+    static ProgramRun RunTool(const std::string &arguments = "",
+                              const std::vector<EnvironmentChange> &changes = {}) {
+        return RunProgram(Quoted(TestDirectory() + "\\tessarune.exe") + arguments,
+                          kToolDirectory, changes);
+    }
+};
+
+TEST_F(ToolTest, AnyArgumentPrintsTheBannerAndRemovesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    for (const char *arguments : {" x", " \"\"", " /uninst", " /? two words"}) {
+        const ProgramRun run = RunTool(arguments);
+        EXPECT_EQ(run.exitCode, 0u) << arguments;
+        EXPECT_EQ(run.output, kBanner) << arguments;
+    }
+    EXPECT_TRUE(EntryExists(kEntry));
+    EXPECT_TRUE(LogLines("started").empty());
+}
+
+TEST_F(ToolTest, WithoutTheProductEndsSilentlyAtOnce) {
+    const ProgramRun run = RunTool();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    // The first pause, after a successful search, would take 200 ms.
+    EXPECT_LT(run.elapsedMs, 200u);
+}
+
+TEST_F(ToolTest, RemovesAProductWhoseUninstallerRelaunchesItself) {
+    const std::string folder = ProgramFolder();
+    ASSERT_NO_FATAL_FAILURE(Install(folder, "/relaunch /work=1500"));
+    ASSERT_TRUE(PathExists(folder + "\\quendal.exe"));
+
+    const ProgramRun run = RunTool();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    EXPECT_FALSE(EntryExists(kEntry));
+    EXPECT_FALSE(PathExists(folder + "\\quendal.exe"));
+    EXPECT_FALSE(PathExists(folder)) << ReadFile(LogPath());
+    const std::vector<std::string> started = LogLines("started");
+    ASSERT_EQ(started.size(), 2u) << "the uninstaller and its copy";
+    EXPECT_EQ(started[0], folder + "|.\\uninst.exe /uninst");
+    const unsigned long long closed = LoggedTime("window-closed");
+    ASSERT_NE(closed, 0u);
+    EXPECT_GE(run.exitTime, closed) << "ended while the uninstaller's window was open";
+    EXPECT_LT((run.exitTime - closed) / kTicksPerMs, kLingerLimitMs);
+}
+
+struct CommandCase {
+    const char *title;
+    const char *command;  // {plain} and {spaced} stand for the product folders
+    const char *folder;   // where the uninstaller is started; nullptr: nothing is started
+    const char *commandLine;
+};
+
+const CommandCase kCommandCases[] = {
+    {"plain path", "{plain}\\uninst.exe", kPlainFolder, ".\\uninst.exe /uninst"},
+    {"plain path with arguments", "{plain}\\uninst.exe /S /v", kPlainFolder,
+     ".\\uninst.exe /S /v /uninst"},
+    {"quoted path", "\"{spaced}\\uninst.exe\"", kSpacedFolder, ".\\uninst.exe /uninst"},
+    {"quoted path with arguments", "\"{spaced}\\uninst.exe\" /S \"/d=a b\"", kSpacedFolder,
+     ".\\uninst.exe /S \"/d=a b\" /uninst"},
+    {"below a drive", "Q:\\uninst.exe", kDrive, ".\\uninst.exe /uninst"},
+    {"quoted below a drive", "\"Q:\\uninst.exe\"", kDrive, ".\\uninst.exe /uninst"},
+    {"missing folder", "Q:\\Missing\\uninst.exe", nullptr, nullptr},
+    {"no folder", "uninst.exe", nullptr, nullptr},
+    {"quote never closed", "\"{plain}\\uninst.exe", nullptr, nullptr},
+};
+
+void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
+
+class CommandTest : public ToolTest, public testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
+    const CommandCase &test = GetParam();
+    ASSERT_NO_FATAL_FAILURE(PlaceDecoy());
+    const std::string folder = test.folder ? test.folder : kPlainFolder;
+    ASSERT_NO_FATAL_FAILURE(Install(folder, "/work=0"));
+    SetUninstallString(
+        Replace(Replace(test.command, "{plain}", kPlainFolder), "{spaced}", kSpacedFolder));
+
+    const ProgramRun run = RunTool();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    const std::vector<std::string> started = LogLines("started");
+    if (!test.folder) {
+        EXPECT_TRUE(started.empty()) << started[0];
+        return;
+    }
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0], std::string(test.folder) + "|" + test.commandLine);
+    EXPECT_FALSE(EntryExists(kEntry));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
+                         [](const testing::TestParamInfo<CommandCase> &test) {
+                             return CaseName(test.param.title);
+                         });
+
+TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
+    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    const std::string longInterpreter = "C:\\windows\\system32" + std::string(1000, '\\') +
+                                        "cmd.exe";
+    const ProgramRun unset = RunTool("", {{"COMSPEC", nullptr}});
+    const ProgramRun tooLong = RunTool("", {{"COMSPEC", longInterpreter.c_str()}});
+    for (const ProgramRun &run : {unset, tooLong}) {
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.output, "");
+    }
+    EXPECT_TRUE(LogLines("started").empty());
+    EXPECT_TRUE(EntryExists(kEntry));
+    // Found but not run: the pause after the search and the final pause still pass.
+    EXPECT_GE(unset.elapsedMs, 400u);
+}
+
+// An empty variable counts as set: the command text, starting with " /c ", goes to the
+// interpreter, which may complain on the output it shares with the tool.
+TEST_F(ToolTest, AnEmptyInterpreterVariableStartsNoUninstaller) {
+    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    const ProgramRun run = RunTool("", {{"COMSPEC", ""}});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(LogLines("started").empty());
+    EXPECT_TRUE(EntryExists(kEntry));
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The search for the product's entry, run against the real registry of the test prefix.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "uninstall_search.h"
+
+namespace {
+
+const char kCommand[] = "C:\\Apps\\Quendal\\remove.exe";
+const char kLaterCommand[] = "C:\\Apps\\Quendal 2\\remove.exe";
+
+struct Entry {
+    std::string name;  // after kTestEntryPrefix; entries are enumerated in name order
+    std::vector<RegistryValue> values;
+};
+
+struct SearchCase {
+    const char *title;
+    std::vector<Entry> entries;
+    std::string expected;  // empty: the search finds nothing
+};
+
+RegistryValue Raw(const char *name, DWORD type, const std::string &bytes) {
+    return {name, type, bytes};
+}
+
+Entry Product(const char *name, const std::string &command) {
+    return {name, {Text("DisplayName", "Quendal"), Text("UninstallString", command)}};
+}
+
+Entry Named(const std::string &displayName) {
+    return {"1", {Text("DisplayName", displayName), Text("UninstallString", kCommand)}};
+}
+
+// A product entry after the one under test: the walk must go on past a passed-over entry.
+const Entry kLaterProduct = Product("2", kLaterCommand);
+
+std::vector<RegistryValue> RealisticValues() {
+    return {Text("DisplayIcon", "C:\\Apps\\Quendal\\quendal.exe"),
+            Text("DisplayVersion", "4.2.0"),
+            Text("Publisher", "Orvanex"),
+            Text("InstallLocation", "C:\\Apps\\Quendal"),
+            Text("URLInfoAbout", "https://orvanex.example/quendal"),
+            Raw("EstimatedSize", REG_DWORD, std::string("\x00\x08\x00\x00", 4)),
+            Raw("NoModify", REG_DWORD, std::string("\x01\x00\x00\x00", 4)),
+            Text("UninstallString", kCommand),
+            Text("DisplayName", "Quendal")};
+}
+
+const std::string kCommand511 = "C:\\" + std::string(497, 'q') + "\\remove.exe";
+
+const SearchCase kSearchCases[] = {
+    {"no product entry", {}, ""},
+    {"exact display name", {Product("1", kCommand)}, kCommand},
+    {"first of two products wins", {Product("1", kCommand), kLaterProduct}, kCommand},
+    {"other letter case", {Named("quendal"), kLaterProduct}, kLaterCommand},
+    {"trailing blank", {Named("Quendal "), kLaterProduct}, kLaterCommand},
+    {"leading blank", {Named(" Quendal"), kLaterProduct}, kLaterCommand},
+    {"longer name", {Named("Quendal Pro"), kLaterProduct}, kLaterCommand},
+    {"shorter name", {Named("Quenda"), kLaterProduct}, kLaterCommand},
+    {"empty display name", {Named(""), kLaterProduct}, kLaterCommand},
+    {"missing command",
+     {{"1", {Text("DisplayName", "Quendal")}}, kLaterProduct},
+     kLaterCommand},
+    {"empty command",
+     {{"1", {Text("DisplayName", "Quendal"), Text("UninstallString", "")}}, kLaterProduct},
+     kLaterCommand},
+    {"missing display name", {{"1", {Text("UninstallString", kCommand)}}, kLaterProduct},
+     kLaterCommand},
+    {"entry without values", {{"1", {}}, kLaterProduct}, kLaterCommand},
+    {"display name value named in other case",
+     {{"1", {Text("displayname", "Quendal"), Text("UninstallString", kCommand)}},
+      kLaterProduct},
+     kLaterCommand},
+    {"command value named in other case",
+     {{"1", {Text("DisplayName", "Quendal"), Text("UNINSTALLSTRING", kCommand)}},
+      kLaterProduct},
+     kLaterCommand},
+    {"command stored before display name",
+     {{"1", {Text("UninstallString", kCommand), Text("DisplayName", "Quendal")}}},
+     kCommand},
+    {"realistic entry with many values", {{"1", RealisticValues()}}, kCommand},
+    {"expandable display name compared as stored",
+     {{"1",
+       {Raw("DisplayName", REG_EXPAND_SZ, std::string("Quendal", 8)),
+        Text("UninstallString", kCommand)}}},
+     kCommand},
+    {"expandable command not expanded",
+     {{"1",
+       {Text("DisplayName", "Quendal"),
+        Raw("UninstallString", REG_EXPAND_SZ, std::string("%ProgramFiles%\\Q\\u.exe", 23))}}},
+     "%ProgramFiles%\\Q\\u.exe"},
+    {"text stored without terminator",
+     {{"1", {Raw("DisplayName", REG_SZ, "Quendal"), Raw("UninstallString", REG_SZ, kCommand)}}},
+     kCommand},
+    {"binary display name without terminator",
+     {{"1", {Raw("DisplayName", REG_BINARY, "Quendal"), Text("UninstallString", kCommand)}}},
+     kCommand},
+    {"multi-string display name",
+     {{"1",
+       {Raw("DisplayName", REG_MULTI_SZ, std::string("Quendal\0\0", 9)),
+        Text("UninstallString", kCommand)}}},
+     kCommand},
+    {"number as display name",
+     {{"1",
+       {Raw("DisplayName", REG_DWORD, std::string("Quen", 4)),
+        Text("UninstallString", kCommand)}},
+      kLaterProduct},
+     kLaterCommand},
+    {"huge display name",
+     {Named("Quendal" + std::string(70000, ' ')), kLaterProduct},
+     kLaterCommand},
+    {"511-character command carried whole", {Product("1", kCommand511)}, kCommand511},
+    {"512-character command never cut",
+     {Product("1", kCommand511 + "x"), kLaterProduct},
+     kLaterCommand},
+    {"255-character entry name does not end the walk",
+     {{"1" + std::string(254 - strlen(kTestEntryPrefix), 'n'), {}}, kLaterProduct},
+     kLaterCommand},
+};
+
+void PrintTo(const SearchCase &test, std::ostream *out) { *out << test.title; }
+
+class SearchTest : public testing::TestWithParam<SearchCase> {
+protected:
+    void SetUp() override { RemoveTestEntries(); }
+    void TearDown() override { RemoveTestEntries(); }
+};
+
+TEST_P(SearchTest, FindsTheFirstUsableProductEntry) {
+    for (const Entry &entry : GetParam().entries) {
+        WriteEntry(kTestEntryPrefix + entry.name, entry.values);
+    }
+    char out[1024];
+    memset(out, 'x', sizeof out);
+    const bool found = FindUninstallCommand(out, sizeof out);
+    EXPECT_EQ(found, !GetParam().expected.empty());
+    EXPECT_EQ(std::string(out), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, SearchTest, testing::ValuesIn(kSearchCases),
+                         [](const testing::TestParamInfo<SearchCase> &test) {
+                             return CaseName(test.param.title);
+                         });
+
+TEST_F(SearchTest, SeesOnlyTheViewOfA32BitProgram) {
+    WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values,
+               KEY_WOW64_64KEY);
+    char out[1024];
+    EXPECT_FALSE(FindUninstallCommand(out, sizeof out));
+    EXPECT_STREQ(out, "");
+}
+
+TEST_F(SearchTest, HandsOutNoCommandCutToTheCallersBuffer) {
+    WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values);
+    char out[sizeof kCommand + 1];
+    memset(out, 'x', sizeof out);
+    EXPECT_FALSE(FindUninstallCommand(out, sizeof kCommand - 1));
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(out[sizeof kCommand], 'x') << "written past the size given";
+    EXPECT_TRUE(FindUninstallCommand(out, sizeof kCommand));
+    EXPECT_STREQ(out, kCommand);
+}
+
+}  // namespace

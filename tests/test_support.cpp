@@ -1,0 +1,214 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+const char kTestEntryPrefix[] = "TessaruneTest ";
+
+namespace {
+
+const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const DWORD kRunTimeoutMs = 60000;
+
+std::string EntryPath(const std::string &name) {
+    return std::string(kUninstallKeyPath) + "\\" + name;
+}
+
+unsigned long long Ticks(const FILETIME &time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool SameName(const char *entry, const char *name) {
+    const size_t length = strlen(name);
+    return _strnicmp(entry, name, length) == 0 && entry[length] == '=';
+}
+
+// An environment block of this process's variables with the changes made.
+std::string BuildEnvironment(const std::vector<EnvironmentChange> &changes) {
+    std::string block;
+    char *strings = GetEnvironmentStringsA();
+    for (const char *entry = strings; *entry; entry += strlen(entry) + 1) {
+        bool changed = false;
+        for (const EnvironmentChange &change : changes) {
+            changed = changed || SameName(entry, change.name);
+        }
+        if (!changed) {
+            block.append(entry).push_back('\0');
+        }
+    }
+    FreeEnvironmentStringsA(strings);
+    for (const EnvironmentChange &change : changes) {
+        if (change.value) {
+            block.append(change.name).append("=").append(change.value).push_back('\0');
+        }
+    }
+    block.push_back('\0');
+    return block;
+}
+
+}  // namespace
+
+RegistryValue Text(const char *name, const std::string &text) {
+    return {name, REG_SZ, text + '\0'};
+}
+
+void WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
+                REGSAM view) {
+    // Created below the opened list: Wine's ANSI registry calls refuse whole paths longer
+    // than 260 characters, which entry names of 255 make.
+    HKEY uninstall;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, nullptr, 0,
+                              KEY_CREATE_SUB_KEY | view, nullptr, &uninstall, nullptr),
+              ERROR_SUCCESS);
+    HKEY entry;
+    const LONG created = RegCreateKeyExA(uninstall, name.c_str(), 0, nullptr, 0,
+                                         KEY_SET_VALUE | view, nullptr, &entry, nullptr);
+    RegCloseKey(uninstall);
+    ASSERT_EQ(created, ERROR_SUCCESS) << name;
+    for (const RegistryValue &value : values) {
+        EXPECT_EQ(RegSetValueExA(entry, value.name, 0, value.type,
+                                 reinterpret_cast<const BYTE *>(value.data.data()),
+                                 static_cast<DWORD>(value.data.size())),
+                  ERROR_SUCCESS)
+            << value.name;
+    }
+    RegCloseKey(entry);
+}
+
+bool EntryExists(const std::string &name) {
+    HKEY entry;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, EntryPath(name).c_str(), 0, KEY_READ, &entry) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(entry);
+    return true;
+}
+
+void RemoveTestEntries() {
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY uninstall;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | view,
+                          &uninstall) != ERROR_SUCCESS) {
+            continue;
+        }
+        // Deleting shifts the indices: enumerate afresh after each deletion.
+        char name[256];
+        for (DWORD index = 0;;) {
+            DWORD length = sizeof name;
+            if (RegEnumKeyExA(uninstall, index, name, &length, nullptr, nullptr, nullptr,
+                              nullptr) != ERROR_SUCCESS) {
+                break;
+            }
+            if (strncmp(name, kTestEntryPrefix, strlen(kTestEntryPrefix)) != 0 ||
+                RegDeleteKeyExA(uninstall, name, view, 0) != ERROR_SUCCESS) {
+                ++index;
+            }
+        }
+        RegCloseKey(uninstall);
+    }
+}
+
+std::string CaseName(const char *title) {
+    std::string name;
+    for (const char *at = title; *at; ++at) {
+        name += isalnum(static_cast<unsigned char>(*at)) ? *at : '_';
+    }
+    return name;
+}
+
+std::string TestDirectory() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string directory(path, length);
+    return directory.substr(0, directory.rfind('\\'));
+}
+
+std::string TempPath(const char *name) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    return std::string(temp) + name;
+}
+
+ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
+                      const std::vector<EnvironmentChange> &changes) {
+    ProgramRun run = {};
+    const std::string outputPath = TempPath("tessarune-test-output.txt");
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    std::string environment = BuildEnvironment(changes);
+    std::vector<char> command(commandLine.begin(), commandLine.end());
+    command.push_back('\0');
+    PROCESS_INFORMATION process;
+    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                                        environment.data(), directory.c_str(), &startup,
+                                        &process);
+    CloseHandle(output);
+    EXPECT_TRUE(started) << commandLine << " error " << GetLastError();
+    if (!started) {
+        return run;
+    }
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, kRunTimeoutMs), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
+    run.exitTime = Ticks(exited);
+    run.elapsedMs = (Ticks(exited) - Ticks(created)) / 10000;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.output = ReadFile(outputPath);
+    return run;
+}
+
+bool PathExists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFiles(const std::string &folder) {
+    bool removed = true;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return removed;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            removed = DeleteFileA((folder + "\\" + found.cFileName).c_str()) && removed;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return removed;
+}
+
+// A program that has just closed may still hold its files for a moment.
+void RemoveFolder(const std::string &folder) {
+    for (int attempt = 0; attempt < 50 && PathExists(folder); ++attempt) {
+        if (!RemoveFiles(folder) || !RemoveDirectoryA(folder.c_str())) {
+            Sleep(100);
+        }
+    }
+}
+
+std::string ReadFile(const std::string &path) {
+    std::string contents;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) {
+        return contents;
+    }
+    char chunk[4096];
+    for (size_t read; (read = fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        contents.append(chunk, read);
+    }
+    fclose(file);
+    return contents;
+}

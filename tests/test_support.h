@@ -1,0 +1,51 @@
+// Helpers for tests that run the real programs against the registry of a scratch Wine prefix.
+#ifndef TESSARUNE_TEST_SUPPORT_H
+#define TESSARUNE_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Every entry a test writes carries this prefix, so that cleaning up finds them all.
+extern const char kTestEntryPrefix[];
+
+struct RegistryValue {
+    const char *name;
+    DWORD type;
+    std::string data;  // stored as given: add the terminator where the value should have one
+};
+
+// Text values with their terminator, the way programs normally store them.
+RegistryValue Text(const char *name, const std::string &text);
+
+// Writes an uninstall entry; view is 0 for the view a 32-bit program sees by default.
+void WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
+                REGSAM view = 0);
+bool EntryExists(const std::string &name);
+void RemoveTestEntries();
+
+struct EnvironmentChange {
+    const char *name;
+    const char *value;  // nullptr: the variable is removed
+};
+
+struct ProgramRun {
+    DWORD exitCode;
+    std::string output;            // standard output and standard error
+    unsigned long long exitTime;   // FILETIME units
+    unsigned long long elapsedMs;  // from process creation to exit
+};
+
+std::string CaseName(const char *title);  // a table row's title as a test name
+std::string TestDirectory();  // the folder of the test programs, beside the tool
+std::string TempPath(const char *name);
+ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
+                      const std::vector<EnvironmentChange> &changes = {});
+
+bool PathExists(const std::string &path);
+bool RemoveFiles(const std::string &folder);  // the files directly in it; false if any stay
+void RemoveFolder(const std::string &folder);
+std::string ReadFile(const std::string &path);
+
+#endif

@@ -1,0 +1,39 @@
+#!/bin/sh
+# The tests' throwaway Wine prefix, kept inside the build tree.
+#   wine-prefix.sh PREFIX boot               make it ready (once) and open a Wine session
+#   wine-prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program in it: ctest's emulator
+#   wine-prefix.sh PREFIX stop               end every Wine process of it
+set -eu
+prefix=$1
+action=$2
+shift 2
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+prepare() {
+    [ -f "$prefix/.ready" ] && return 0
+    wineboot --init </dev/null >/dev/null 2>&1
+    # Windows exist, and can be found, without a display.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    # Drive Q: is the tests' own, so that they can put programs at the root of a drive.
+    mkdir -p "$prefix/drive_q"
+    ln -sfn ../drive_q "$prefix/dosdevices/q:"
+    wineserver -w
+    touch "$prefix/.ready"
+}
+
+# One Wine session for the whole run, started with none of the caller's descriptors: Wine's
+# services outlive the program that starts them and would hold ctest's output pipe open,
+# and a session a test would cost each test seconds. It ends with "stop", or a minute
+# after its last program.
+keep() {
+    wineserver -w
+    wineserver -p60 </dev/null >/dev/null 2>&1
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+case $action in
+boot) prepare && keep ;;
+run) prepare && exec wine "$@" ;;
+stop) wineserver -k 2>/dev/null || true ;;
+*) echo "usage: $0 PREFIX boot|run PROGRAM [ARG...]|stop" >&2; exit 2 ;;
+esac
