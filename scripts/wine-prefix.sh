@@ -1,5 +1,5 @@
 #!/bin/sh
-# The tests' throwaway Wine prefix, kept inside the build tree.
+# A throwaway Wine prefix inside the build tree, for the tests and the demo.
 #   wine-prefix.sh PREFIX boot               make it ready (once) and open a Wine session
 #   wine-prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program in it: ctest's emulator
 #   wine-prefix.sh PREFIX stop               end every Wine process of it
