@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs the Debian packages that the build, the tests and the demo need, if any is missing.
+# Installs the Debian packages that the build, the tests, the demo and signing need, if any
+# is missing.
 set -eu
-packages="cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64"
+packages="cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64 cppcheck openssl osslsigncode"
 
 missing=""
 for package in $packages; do

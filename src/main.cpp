@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "uninstall_search.h"
+#include "version.h"
 
 namespace {
 
-const char kVersion[] = "1.17";
+const char kVersion[] = TESSARUNE_VERSION;
 const char kBannerFormat[] = "Tessarune -- Version V%s\r\n";
 const char *const kHelpLines[] = {
     "   This program searches the  Windows Registry for the\r\n",
