@@ -1,7 +1,7 @@
 BUILD_DIR := build/windows
 CMAKE_FLAGS := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 
-.PHONY: all deps build test demo sign clean
+.PHONY: all deps build test demo bench sign clean
 
 all: build
 
@@ -17,6 +17,9 @@ test: build
 
 demo: build
 	sh scripts/demo.sh $(BUILD_DIR)
+
+bench: build
+	bash scripts/bench.sh $(BUILD_DIR)
 
 # make sign CERT=cert.pem KEY=key.pem, or make sign PFX=bundle.pfx; SIGN_PASSWORD and
 # SIGN_TIMESTAMP_URL from the environment. Writes $(BUILD_DIR)/signed/tessarune.exe.

@@ -8,7 +8,6 @@
 
 namespace {
 
-const char kEntry[] = "TessaruneTest Quendal";
 // The test prefix maps drive Q: to a scratch folder of the build tree.
 const char kDrive[] = "Q:\\";
 const char kToolDirectory[] = "Q:\\scratch";
@@ -25,12 +24,6 @@ const char kBanner[] =
     "   appropriate command  to remove the  Orvanex\r\r\n"
     "   Quendal and executes the un-installer silently.\r\r\n";
 
-// A backslash before the closing quote would escape it: trailing ones are doubled.
-std::string Quoted(const std::string &text) {
-    const size_t trailing = text.size() - (text.find_last_not_of('\\') + 1);
-    return "\"" + text + std::string(trailing, '\\') + "\"";
-}
-
 std::string Replace(std::string text, const std::string &from, const std::string &to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
         text.replace(at, from.size(), to);
@@ -38,32 +31,8 @@ std::string Replace(std::string text, const std::string &from, const std::string
     return text;
 }
 
-std::string LogPath() { return TempPath("tessarune-test-stand-in.log"); }
-
-// The lines of the stand-in's log that begin with what, without it.
-std::vector<std::string> LogLines(const std::string &what) {
-    std::vector<std::string> lines;
-    const std::string log = ReadFile(LogPath());
-    for (size_t begin = 0, end; begin < log.size(); begin = end + 1) {
-        end = log.find('\n', begin);
-        std::string line = log.substr(begin, end - begin);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.compare(0, what.size() + 1, what + "|") == 0) {
-            lines.push_back(line.substr(what.size() + 1));
-        }
-    }
-    return lines;
-}
-
-unsigned long long LoggedTime(const char *what) {
-    const std::vector<std::string> lines = LogLines(what);
-    return lines.empty() ? 0 : std::stoull(lines.back());
-}
-
 void SetUninstallString(const std::string &command) {
-    WriteEntry(kEntry, {Text("UninstallString", command)});
+    WriteEntry(kProductEntry, {Text("UninstallString", command)});
 }
 
 class ToolTest : public testing::Test {
@@ -74,30 +43,18 @@ protected:
     }
     void TearDown() override { CleanUp(); }
 
-    static std::string ProgramFolder() {
-        char programFiles[MAX_PATH];
-        GetEnvironmentVariableA("ProgramFiles", programFiles, sizeof programFiles);
-        return std::string(programFiles) + "\\Orvanex\\Quendal";
-    }
-
     static void CleanUp() {
         RemoveTestEntries();
-        DeleteFileA(LogPath().c_str());
+        DeleteFileA(StandInLogPath().c_str());
         for (const std::string &folder : {std::string(kSpacedFolder), std::string(kPlainFolder),
-                                          std::string(kToolDirectory), ProgramFolder()}) {
+                                          std::string(kToolDirectory), ProductFolder()}) {
             RemoveFolder(folder);
         }
         RemoveFiles(kDrive);
     }
 
     static void Install(const std::string &folder, const std::string &options) {
-        const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
-                                              " /install " + Quoted(folder) + " " +
-                                              Quoted(std::string("/entry=") + kEntry) + " " +
-                                              Quoted("/log=" + LogPath()) + " " + options,
-                                          kToolDirectory);
-        ASSERT_EQ(run.exitCode, 0u) << "installing into " << folder;
-        ASSERT_TRUE(EntryExists(kEntry));
+        InstallProduct(folder, options, kToolDirectory);
     }
 
     // A program of the uninstaller's name where the tool is started: run by mistake, it
@@ -106,8 +63,7 @@ protected:
 
     static ProgramRun RunTool(const std::string &arguments = "",
                               const std::vector<EnvironmentChange> &changes = {}) {
-        return RunProgram(Quoted(TestDirectory() + "\\tessarune.exe") + arguments,
-                          kToolDirectory, changes);
+        return RunTessarune(arguments, kToolDirectory, changes);
     }
 };
 
@@ -118,7 +74,7 @@ TEST_F(ToolTest, AnyArgumentPrintsTheBannerAndRemovesNothing) {
         EXPECT_EQ(run.exitCode, 0u) << arguments;
         EXPECT_EQ(run.output, kBanner) << arguments;
     }
-    EXPECT_TRUE(EntryExists(kEntry));
+    EXPECT_TRUE(EntryExists(kProductEntry));
     EXPECT_TRUE(LogLines("started").empty());
 }
 
@@ -131,7 +87,7 @@ TEST_F(ToolTest, WithoutTheProductEndsSilentlyAtOnce) {
 }
 
 TEST_F(ToolTest, RemovesAProductWhoseUninstallerRelaunchesItself) {
-    const std::string folder = ProgramFolder();
+    const std::string folder = ProductFolder();
     ASSERT_NO_FATAL_FAILURE(Install(folder, "/relaunch /work=1500"));
     ASSERT_TRUE(PathExists(folder + "\\quendal.exe"));
 
@@ -139,9 +95,9 @@ TEST_F(ToolTest, RemovesAProductWhoseUninstallerRelaunchesItself) {
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
-    EXPECT_FALSE(EntryExists(kEntry));
+    EXPECT_FALSE(EntryExists(kProductEntry));
     EXPECT_FALSE(PathExists(folder + "\\quendal.exe"));
-    EXPECT_FALSE(PathExists(folder)) << ReadFile(LogPath());
+    EXPECT_FALSE(PathExists(folder)) << ReadFile(StandInLogPath());
     const std::vector<std::string> started = LogLines("started");
     ASSERT_EQ(started.size(), 2u) << "the uninstaller and its copy";
     EXPECT_EQ(started[0], folder + "|.\\uninst.exe /uninst");
@@ -195,7 +151,7 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     }
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0], std::string(test.folder) + "|" + test.commandLine);
-    EXPECT_FALSE(EntryExists(kEntry));
+    EXPECT_FALSE(EntryExists(kProductEntry));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
@@ -214,7 +170,7 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
         EXPECT_EQ(run.output, "");
     }
     EXPECT_TRUE(LogLines("started").empty());
-    EXPECT_TRUE(EntryExists(kEntry));
+    EXPECT_TRUE(EntryExists(kProductEntry));
     // Found but not run: the pause after the search and the final pause still pass.
     EXPECT_GE(unset.elapsedMs, 400u);
 }
@@ -226,7 +182,7 @@ TEST_F(ToolTest, AnEmptyInterpreterVariableStartsNoUninstaller) {
     const ProgramRun run = RunTool("", {{"COMSPEC", ""}});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(LogLines("started").empty());
-    EXPECT_TRUE(EntryExists(kEntry));
+    EXPECT_TRUE(EntryExists(kProductEntry));
 }
 
 }  // namespace

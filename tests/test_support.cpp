@@ -5,6 +5,7 @@
 #include <cstring>
 
 const char kTestEntryPrefix[] = "TessaruneTest ";
+const char kProductEntry[] = "TessaruneTest Quendal";
 
 namespace {
 
@@ -168,6 +169,59 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     CloseHandle(process.hProcess);
     run.output = ReadFile(outputPath);
     return run;
+}
+
+std::string ProductFolder() {
+    char programFiles[MAX_PATH];
+    GetEnvironmentVariableA("ProgramFiles", programFiles, sizeof programFiles);
+    return std::string(programFiles) + "\\Orvanex\\Quendal";
+}
+
+std::string StandInLogPath() { return TempPath("tessarune-test-stand-in.log"); }
+
+void InstallProduct(const std::string &folder, const std::string &options,
+                    const std::string &directory) {
+    const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
+                                          " /install " + Quoted(folder) + " " +
+                                          Quoted(std::string("/entry=") + kProductEntry) +
+                                          " " + Quoted("/log=" + StandInLogPath()) + " " +
+                                          options,
+                                      directory);
+    ASSERT_EQ(run.exitCode, 0u) << "installing into " << folder;
+    ASSERT_TRUE(EntryExists(kProductEntry));
+}
+
+std::vector<std::string> LogLines(const std::string &what) {
+    std::vector<std::string> lines;
+    const std::string log = ReadFile(StandInLogPath());
+    for (size_t begin = 0, end; begin < log.size(); begin = end + 1) {
+        end = log.find('\n', begin);
+        std::string line = log.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.compare(0, what.size() + 1, what + "|") == 0) {
+            lines.push_back(line.substr(what.size() + 1));
+        }
+    }
+    return lines;
+}
+
+unsigned long long LoggedTime(const char *what) {
+    const std::vector<std::string> lines = LogLines(what);
+    return lines.empty() ? 0 : std::stoull(lines.back());
+}
+
+ProgramRun RunTessarune(const std::string &arguments, const std::string &directory,
+                        const std::vector<EnvironmentChange> &changes) {
+    return RunProgram(Quoted(TestDirectory() + "\\tessarune.exe") + arguments, directory,
+                      changes);
+}
+
+// A backslash before the closing quote would escape it: trailing ones are doubled.
+std::string Quoted(const std::string &text) {
+    const size_t trailing = text.size() - (text.find_last_not_of('\\') + 1);
+    return "\"" + text + std::string(trailing, '\\') + "\"";
 }
 
 bool PathExists(const std::string &path) {

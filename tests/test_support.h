@@ -43,6 +43,20 @@ std::string TempPath(const char *name);
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes = {});
 
+// The stand-in product, installed under this entry name, and its log.
+extern const char kProductEntry[];
+std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
+std::string StandInLogPath();
+void InstallProduct(const std::string &folder, const std::string &options,
+                    const std::string &directory);
+// The lines of the stand-in's log that begin with what and "|", without them.
+std::vector<std::string> LogLines(const std::string &what);
+unsigned long long LoggedTime(const char *what);  // the last one, FILETIME units; 0: none
+
+ProgramRun RunTessarune(const std::string &arguments, const std::string &directory,
+                        const std::vector<EnvironmentChange> &changes = {});
+std::string Quoted(const std::string &text);  // as one argument of a command line
+
 bool PathExists(const std::string &path);
 bool RemoveFiles(const std::string &folder);  // the files directly in it; false if any stay
 void RemoveFolder(const std::string &folder);

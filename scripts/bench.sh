@@ -1,0 +1,35 @@
+#!/bin/bash
+# Prints the figures of tessarune.exe under Wine, with the machine and Wine they come from.
+set -eu
+build=$(cd "${1:-build/windows}" && pwd)
+prefix="$build/bench-prefix"
+wine_prefix="$(dirname "$0")/wine-prefix.sh"
+exe="$build/tessarune.exe"
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+
+imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+memory=$(free -g | awk '/^Mem:/ { print $2 }')
+
+echo "Tessarune benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $(uname -sm), $cpu, $(nproc) cores, $memory GiB; $(wine --version)"
+echo
+echo "tessarune.exe: $(stat -c %s "$exe") bytes; imports: $imports"
+echo
+sh "$wine_prefix" "$prefix" boot
+sh "$wine_prefix" "$prefix" run "$build/tessarune_bench.exe" | tr -d '\r'
+
+# Wine's GetProcessTimes does not give a process's own CPU time; Linux does. Wine starts a
+# program's children detached, so this counts the tool alone.
+wine "$build/quendal_stand_in.exe" /install 'C:\Program Files (x86)\Orvanex\Quendal' \
+    '/entry=TessaruneTest Quendal' /relaunch /work=10000
+TIMEFORMAT='%R %U %S'
+times=$({ time wine "$exe" >/dev/null 2>&1; } 2>&1)
+read -r real user system <<<"$times"
+echo
+echo "CPU time of the tool during a 10-second uninstall"
+echo "| run, s | CPU (user + system), s | CPU share |"
+echo "|---:|---:|---:|"
+awk -v r="$real" -v u="$user" -v s="$system" \
+    'BEGIN { printf "| %.2f | %.3f | %.2f%% |\n", r, u + s, 100 * (u + s) / r }'
+sh "$wine_prefix" "$prefix" stop
