@@ -2,7 +2,8 @@
 # Prints the figures of tessarune.exe under Wine, with the machine and Wine they come from.
 set -eu
 build=$(cd "${1:-build/windows}" && pwd)
-prefix="$build/bench-prefix"
+# The tests' prefix: the benchmark, like the tests, writes only entries it removes again.
+prefix="$build/wineprefix"
 wine_prefix="$(dirname "$0")/wine-prefix.sh"
 exe="$build/tessarune.exe"
 export WINEPREFIX="$prefix" WINEDEBUG=-all

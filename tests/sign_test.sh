@@ -29,9 +29,10 @@ if osslsigncode verify -CAfile cert.pem -in altered.exe >/dev/null 2>&1; then
     exit 1
 fi
 
-printf '\r\r\nTessarune -- Version V1.17\r\r\n   This program searches the  Windows Registry for the\r\r\n   appropriate command  to remove the  Orvanex\r\r\n   Quendal and executes the un-installer silently.\r\r\n' >banner.expected
+# The banner's bytes are checked elsewhere: here the signed exe must print the same ones.
+sh "$wine_prefix" "$prefix" run "$exe" x >banner.expected
 sh "$wine_prefix" "$prefix" run signed/tessarune.exe x >banner.txt
-cmp banner.expected banner.txt || {
+[ -s banner.txt ] && cmp banner.expected banner.txt || {
     echo "FAILED: the signed exe's banner differs"
     exit 1
 }
