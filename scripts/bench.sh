@@ -6,7 +6,7 @@ build=$(cd "${1:-build/windows}" && pwd)
 prefix="$build/wineprefix"
 wine_prefix="$(dirname "$0")/wine-prefix.sh"
 exe="$build/tessarune.exe"
-export WINEPREFIX="$prefix" WINEDEBUG=-all
+. "$(dirname "$0")/wine-env.sh"
 
 imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')

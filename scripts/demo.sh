@@ -8,7 +8,7 @@ wine_prefix="$(dirname "$0")/wine-prefix.sh"
 entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quendal'
 folder_windows='C:\Program Files (x86)\Orvanex\Quendal'
 folder="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
-export WINEPREFIX="$prefix" WINEDEBUG=-all
+. "$(dirname "$0")/wine-env.sh"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 step() {

@@ -7,7 +7,7 @@ set -eu
 prefix=$1
 action=$2
 shift 2
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/wine-env.sh"
 
 prepare() {
     [ -f "$prefix/.ready" ] && return 0
