@@ -15,8 +15,10 @@ prepare() {
     # Windows exist, and can be found, without a display.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     # Drive Q: is the tests' own, so that they can put programs at the root of a drive.
-    mkdir -p "$prefix/drive_q"
+    mkdir -p "$prefix/drive_q" "$prefix/dosdevices/unc/tessarune"
     ln -sfn ../drive_q "$prefix/dosdevices/q:"
+    # ... and \\tessarune\q is the same folder as a network share.
+    ln -sfn ../../../drive_q "$prefix/dosdevices/unc/tessarune/q"
     wineserver -w
     touch "$prefix/.ready"
 }

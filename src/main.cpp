@@ -19,7 +19,9 @@ const char *const kHelpLines[] = {
 };
 
 const char kInterpreterVariable[] = "COMSPEC";
-const char kSwitchPiece[] = " /c \".\\";
+const char kSwitchPiece[] = " /c \"";
+const char kCurrentDirectoryPrefix[] = ".\\";
+const char kNameQuote[] = "\"";
 const char kSilentSwitch[] = " /uninst";
 const char kClosingPiece[] = "\"";
 const char kUninstallerWindowTitle[] = "Orvanex Quendal Uninstall ";
@@ -68,11 +70,28 @@ const char *FindLastBackslash(const char *begin, const char *end) {
     return nullptr;
 }
 
+bool HasBlank(const char *text, size_t length) { return memchr(text, ' ', length) != nullptr; }
+
+bool IsFileIn(const char *directory, const char *name, size_t nameLength) {
+    char path[kCommandSize];
+    const bool rooted = directory[strlen(directory) - 1] == '\\';
+    const int length = snprintf(path, sizeof path, "%s%s%.*s", directory, rooted ? "" : "\\",
+                                static_cast<int>(nameLength), name);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Splits the command at the last backslash of the program's path into the directory and the
-// rest: file name and any arguments. A path in double quotes is split between its quotes and
-// loses them; text after the closing quote stays with the file name. Byte-wise search: a
-// backslash byte is taken as one even inside a multi-byte character.
-bool SplitUninstallCommand(const char *command, char *directory, char *fileName, size_t size) {
+// program as it is run from there: ".\", the file name and any arguments. A path in double
+// quotes is split between its quotes and loses them; text after the closing quote follows
+// the file name. A file name with a blank gets quotes of its own, or cmd would run the text
+// before the blank: registered in quotes, the file must exist; registered bare, it is taken
+// whole only when a file of that whole name exists, else the blank separates arguments.
+// Byte-wise search: a backslash byte is taken as one even inside a multi-byte character.
+bool SplitUninstallCommand(const char *command, char *directory, char *program, size_t size) {
     const char *pathBegin = command;
     const char *pathEnd = command + strlen(command);
     const char *closingQuote = command[0] == '"' ? strchr(command + 1, '"') : nullptr;
@@ -90,21 +109,55 @@ bool SplitUninstallCommand(const char *command, char *directory, char *fileName,
     if (backslash - pathBegin == 2 && pathBegin[1] == ':') {
         ++directoryEnd;
     }
-    if (!CopyPiece(directory, size, pathBegin, directoryEnd - pathBegin)) {
+    const char *name = backslash + 1;
+    const size_t nameLength = pathEnd - name;
+    if (!CopyPiece(directory, size, pathBegin, directoryEnd - pathBegin) || nameLength == 0 ||
+        name[0] == ' ') {
         return false;
     }
-    const size_t nameLength = pathEnd - (backslash + 1);
+    const bool blank = HasBlank(name, nameLength);
+    const bool exists = blank && IsFileIn(directory, name, nameLength);
+    if (closingQuote && blank && !exists) {
+        return false;
+    }
+    const char *quote = exists ? kNameQuote : "";
     const char *rest = closingQuote ? closingQuote + 1 : pathEnd;
-    return CopyPiece(fileName, size, backslash + 1, nameLength) &&
-           CopyPiece(fileName + nameLength, size - nameLength, rest, strlen(rest));
+    const int length = snprintf(program, size, "%s%s%.*s%s%s", quote, kCurrentDirectoryPrefix,
+                                static_cast<int>(nameLength), name, quote, rest);
+    return length >= 0 && static_cast<size_t>(length) < size;
 }
 
+// cmd refuses a UNC path as its current directory: it warns and starts in the Windows folder,
+// where ".\" names another program or none.
+bool IsUncPath(const char *directory) { return directory[0] == '\\' && directory[1] == '\\'; }
+
 // cmd /c drops the first and the last double quote of its command and runs the rest, so
-// quotes inside the file name or its arguments survive.
-bool BuildCommandText(char *text, size_t size, const char *interpreter, const char *fileName) {
-    const int length = snprintf(text, size, "%s%s%s%s%s", interpreter, kSwitchPiece, fileName,
+// quotes around the file name or inside its arguments survive.
+bool BuildCommandText(char *text, size_t size, const char *interpreter, const char *program) {
+    const int length = snprintf(text, size, "%s%s%s%s%s", interpreter, kSwitchPiece, program,
                                 kSilentSwitch, kClosingPiece);
     return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+bool IsSameOrBelow(const char *path, const char *directory) {
+    const size_t length = strlen(directory);
+    return _strnicmp(path, directory, length) == 0 &&
+           (path[length] == '\0' || path[length] == '\\' || directory[length - 1] == '\\');
+}
+
+// Windows will not delete a directory that is any process's current directory: let go of
+// the uninstaller's folder, to the folder the tool was started from, or to the system folder
+// (where deployment engines start programs) when that one is the uninstaller's folder, lies
+// below it, or is gone.
+void LeaveUninstallerFolder(const char *uninstallerFolder, const char *startFolder) {
+    if (!IsSameOrBelow(startFolder, uninstallerFolder) && _chdir(startFolder) == 0) {
+        return;
+    }
+    char systemFolder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
+    if (length > 0 && length < sizeof systemFolder) {
+        _chdir(systemFolder);
+    }
 }
 
 void WaitForUninstallerWindow() {
@@ -121,12 +174,14 @@ void RunUninstaller(const char *command) {
         return;
     }
     char directory[kCommandSize];
-    char fileName[kCommandSize];
+    char program[kCommandSize];
     char commandText[kCommandSize];
-    char previousDirectory[kCommandSize];
-    if (!SplitUninstallCommand(command, directory, fileName, sizeof directory) ||
-        !BuildCommandText(commandText, sizeof commandText, interpreter, fileName) ||
-        !_getcwd(previousDirectory, sizeof previousDirectory)) {
+    char startFolder[kCommandSize];
+    char uninstallerFolder[kCommandSize];
+    if (!SplitUninstallCommand(command, directory, program, sizeof directory) ||
+        IsUncPath(directory) ||
+        !BuildCommandText(commandText, sizeof commandText, interpreter, program) ||
+        !_getcwd(startFolder, sizeof startFolder)) {
         return;
     }
     // ".\" in the command text means this directory: from anywhere else it would start
@@ -134,10 +189,12 @@ void RunUninstaller(const char *command) {
     if (_chdir(directory) != 0) {
         return;
     }
+    if (!_getcwd(uninstallerFolder, sizeof uninstallerFolder)) {
+        LeaveUninstallerFolder(directory, startFolder);
+        return;
+    }
     system(commandText);
-    // Windows will not delete a directory that is a process's current directory: let go of
-    // the uninstaller's folder so that it can remove it while we wait.
-    _chdir(previousDirectory);
+    LeaveUninstallerFolder(uninstallerFolder, startFolder);
     PauseMilliseconds(kPauseAfterUninstallerMs);
     WaitForUninstallerWindow();
 }

@@ -1,4 +1,5 @@
-// The real tool, run as an administrator's deployment runs it, against the stand-in product.
+// The real tool, run as an administrator's deployment runs it, against the stand-in product
+// and against the product as an installer engine builds it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,7 +33,7 @@ std::string Replace(std::string text, const std::string &from, const std::string
 }
 
 void SetUninstallString(const std::string &command) {
-    WriteEntry(kProductEntry, {Text("UninstallString", command)});
+    ASSERT_TRUE(WriteEntry(kProductEntry, {Text("UninstallString", command)}));
 }
 
 class ToolTest : public testing::Test {
@@ -54,7 +55,7 @@ protected:
     }
 
     static void Install(const std::string &folder, const std::string &options) {
-        InstallProduct(folder, options, kToolDirectory);
+        ASSERT_TRUE(InstallProduct(folder, options, kToolDirectory)) << "installing into " << folder;
     }
 
     // A program of the uninstaller's name where the tool is started: run by mistake, it
@@ -88,33 +89,82 @@ TEST_F(ToolTest, WithoutTheProductEndsSilentlyAtOnce) {
     EXPECT_LT(run.elapsedMs, banner.elapsedMs + 150);
 }
 
-TEST_F(ToolTest, RemovesAProductWhoseUninstallerRelaunchesItself) {
-    const std::string folder = ProductFolder();
-    ASSERT_NO_FATAL_FAILURE(Install(folder, "/relaunch /work=1500"));
-    ASSERT_TRUE(PathExists(folder + "\\quendal.exe"));
+struct RemovalCase {
+    const char *title;
+    bool engine;          // the installer engine's Quendal; else the stand-in, relaunching
+    const char *options;  // the installer's
+    bool startInProduct;  // the tool is started from inside the product's folder
+    bool decoy;           // an Uninstall.exe in the product's folder, which must never run
+};
 
-    const ProgramRun run = RunTool();
+const RemovalCase kRemovalCases[] = {
+    {"stand-in relaunching itself", false, "/relaunch /work=1500", false, false},
+    {"stand-in, started in its folder", false, "/relaunch /work=1500", true, false},
+    {"engine, bare path", true, "/REGISTER=plain", false, false},
+    {"engine, quoted path", true, "/REGISTER=quoted", false, false},
+    {"engine, quoted name with a blank and arguments", true,
+     "/UNINSTALLER=Uninstall Quendal.exe /REGISTER=quoted-args", false, true},
+    {"engine, bare name with a blank", true,
+     "/UNINSTALLER=Uninstall Quendal.exe /REGISTER=plain", false, true},
+    {"engine, started in its folder", true, "/REGISTER=quoted", true, false},
+};
+
+void PrintTo(const RemovalCase &test, std::ostream *out) { *out << test.title; }
+
+class RemovalTest : public ToolTest, public testing::WithParamInterface<RemovalCase> {};
+
+// Where qemu runs Wine's 32-bit half, the engine's copy shows its window about 600 ms after
+// its stub has ended, past the 300 ms the tool gives it: the tool ends first (the race it
+// keeps by design; make bench measures it). There the copy is waited for here instead.
+bool ToolOutlivesTheEnginesCopy() { return getenv("TESSARUNE_32BIT_EMULATED") == nullptr; }
+
+TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
+    const RemovalCase &test = GetParam();
+    const std::string folder = ProductFolder();
+    ASSERT_TRUE(test.engine ? InstallRealProduct(test.options)
+                            : InstallProduct(folder, test.options, kToolDirectory));
+    if (test.decoy) {
+        ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
+                              (folder + "\\Uninstall.exe").c_str(), FALSE));
+    }
+
+    const ProgramRun run = RunTessarune("", test.startInProduct ? folder : kToolDirectory);
+    const bool entryLeft = EntryExists(kProductEntry);
+    const bool folderLeft = PathExists(folder);
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
-    EXPECT_FALSE(EntryExists(kProductEntry));
-    EXPECT_FALSE(PathExists(folder + "\\quendal.exe"));
-    EXPECT_FALSE(PathExists(folder)) << ReadFile(StandInLogPath());
-    const std::vector<std::string> started = LogLines("started");
-    ASSERT_EQ(started.size(), 2u) << "the uninstaller and its copy";
-    EXPECT_EQ(started[0], folder + "|.\\uninst.exe /uninst");
-    const unsigned long long closed = LoggedTime("window-closed");
-    ASSERT_NE(closed, 0u);
-    EXPECT_GE(run.exitTime, closed) << "ended while the uninstaller's window was open";
-    EXPECT_LT((run.exitTime - closed) / kTicksPerMs, kLingerLimitMs);
+    if (test.engine && !ToolOutlivesTheEnginesCopy()) {
+        EXPECT_TRUE(AwaitRemoval(folder)) << "the product is still there";
+        return;
+    }
+    EXPECT_FALSE(entryLeft) << "the tool ended before the uninstaller had removed the product";
+    EXPECT_FALSE(folderLeft) << ReadFile(StandInLogPath());
+    if (!test.engine) {
+        const std::vector<std::string> started = LogLines("started");
+        ASSERT_EQ(started.size(), 2u) << "the uninstaller and its copy";
+        EXPECT_EQ(started[0], folder + "|.\\uninst.exe /uninst");
+        const unsigned long long closed = LoggedTime("window-closed");
+        ASSERT_NE(closed, 0u);
+        EXPECT_GE(run.exitTime, closed) << "ended while the uninstaller's window was open";
+        EXPECT_LT((run.exitTime - closed) / kTicksPerMs, kLingerLimitMs);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Products, RemovalTest, testing::ValuesIn(kRemovalCases),
+                         [](const testing::TestParamInfo<RemovalCase> &test) {
+                             return CaseName(test.param.title);
+                         });
 
 struct CommandCase {
     const char *title;
     const char *command;  // {plain} and {spaced} stand for the product folders
     const char *folder;   // where the uninstaller is started; nullptr: nothing is started
     const char *commandLine;
+    const char *uninstaller = "uninst.exe";  // its file name there
 };
+
+const char kBlankName[] = "Uninstall Quendal.exe";
 
 const CommandCase kCommandCases[] = {
     {"plain path", "{plain}\\uninst.exe", kPlainFolder, ".\\uninst.exe /uninst"},
@@ -128,6 +178,15 @@ const CommandCase kCommandCases[] = {
     {"missing folder", "Q:\\Missing\\uninst.exe", nullptr, nullptr},
     {"no folder", "uninst.exe", nullptr, nullptr},
     {"quote never closed", "\"{plain}\\uninst.exe", nullptr, nullptr},
+    {"quoted name with a blank", "\"{spaced}\\Uninstall Quendal.exe\" /allusers", kSpacedFolder,
+     "\".\\Uninstall Quendal.exe\" /allusers /uninst", kBlankName},
+    {"bare name with a blank", "{spaced}\\Uninstall Quendal.exe", kSpacedFolder,
+     "\".\\Uninstall Quendal.exe\" /uninst", kBlankName},
+    {"quoted name with a blank not there", "\"{plain}\\Uninstall Quendal.exe\"", nullptr,
+     nullptr},
+    {"no file name", "{plain}\\", nullptr, nullptr},
+    {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr},
+    {"network share", "\\\\tessarune\\q\\Quendal\\uninst.exe", nullptr, nullptr},
 };
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
@@ -139,8 +198,12 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     ASSERT_NO_FATAL_FAILURE(PlaceDecoy());
     const std::string folder = test.folder ? test.folder : kPlainFolder;
     ASSERT_NO_FATAL_FAILURE(Install(folder, "/work=0"));
-    SetUninstallString(
-        Replace(Replace(test.command, "{plain}", kPlainFolder), "{spaced}", kSpacedFolder));
+    // The program cmd runs for ".\Uninstall Quendal.exe" when the name is not quoted.
+    for (const char *name : {test.uninstaller, "Uninstall.exe"}) {
+        CopyFileA((folder + "\\uninst.exe").c_str(), (folder + "\\" + name).c_str(), TRUE);
+    }
+    ASSERT_NO_FATAL_FAILURE(SetUninstallString(
+        Replace(Replace(test.command, "{plain}", kPlainFolder), "{spaced}", kSpacedFolder)));
 
     const ProgramRun run = RunTool();
 
@@ -154,6 +217,10 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0], std::string(test.folder) + "|" + test.commandLine);
     EXPECT_FALSE(EntryExists(kProductEntry));
+    // The uninstaller worked in the interpreter's process and closed its window before the
+    // interpreter returned: the pause after that return and the final one both pass.
+    const unsigned long long closed = LoggedTime("window-closed");
+    EXPECT_GE((run.exitTime - closed) / kTicksPerMs, 500u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),

@@ -132,7 +132,7 @@ protected:
 
 TEST_P(SearchTest, FindsTheFirstUsableProductEntry) {
     for (const Entry &entry : GetParam().entries) {
-        WriteEntry(kTestEntryPrefix + entry.name, entry.values);
+        ASSERT_TRUE(WriteEntry(kTestEntryPrefix + entry.name, entry.values)) << entry.name;
     }
     char out[1024];
     memset(out, 'x', sizeof out);
@@ -147,15 +147,15 @@ INSTANTIATE_TEST_SUITE_P(Entries, SearchTest, testing::ValuesIn(kSearchCases),
                          });
 
 TEST_F(SearchTest, SeesOnlyTheViewOfA32BitProgram) {
-    WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values,
-               KEY_WOW64_64KEY);
+    ASSERT_TRUE(WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values,
+                           KEY_WOW64_64KEY));
     char out[1024];
     EXPECT_FALSE(FindUninstallCommand(out, sizeof out));
     EXPECT_STREQ(out, "");
 }
 
 TEST_F(SearchTest, HandsOutNoCommandCutToTheCallersBuffer) {
-    WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values);
+    ASSERT_TRUE(WriteEntry(std::string(kTestEntryPrefix) + "1", Product("1", kCommand).values));
     char out[sizeof kCommand + 1];
     memset(out, 'x', sizeof out);
     EXPECT_FALSE(FindUninstallCommand(out, sizeof kCommand - 1));

@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 const char kTestEntryPrefix[] = "TessaruneTest ";
@@ -11,6 +9,7 @@ namespace {
 
 const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const DWORD kRunTimeoutMs = 60000;
+const DWORD kRemovalPollMs = 100;
 
 std::string EntryPath(const std::string &name) {
     return std::string(kUninstallKeyPath) + "\\" + name;
@@ -54,27 +53,30 @@ RegistryValue Text(const char *name, const std::string &text) {
     return {name, REG_SZ, text + '\0'};
 }
 
-void WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
+bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
                 REGSAM view) {
     // Created below the opened list: Wine's ANSI registry calls refuse whole paths longer
     // than 260 characters, which entry names of 255 make.
     HKEY uninstall;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, nullptr, 0,
-                              KEY_CREATE_SUB_KEY | view, nullptr, &uninstall, nullptr),
-              ERROR_SUCCESS);
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, nullptr, 0,
+                        KEY_CREATE_SUB_KEY | view, nullptr, &uninstall, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
     HKEY entry;
     const LONG created = RegCreateKeyExA(uninstall, name.c_str(), 0, nullptr, 0,
                                          KEY_SET_VALUE | view, nullptr, &entry, nullptr);
     RegCloseKey(uninstall);
-    ASSERT_EQ(created, ERROR_SUCCESS) << name;
-    for (const RegistryValue &value : values) {
-        EXPECT_EQ(RegSetValueExA(entry, value.name, 0, value.type,
+    bool written = created == ERROR_SUCCESS;
+    for (size_t index = 0; written && index < values.size(); ++index) {
+        const RegistryValue &value = values[index];
+        written = RegSetValueExA(entry, value.name, 0, value.type,
                                  reinterpret_cast<const BYTE *>(value.data.data()),
-                                 static_cast<DWORD>(value.data.size())),
-                  ERROR_SUCCESS)
-            << value.name;
+                                 static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
     }
-    RegCloseKey(entry);
+    if (created == ERROR_SUCCESS) {
+        RegCloseKey(entry);
+    }
+    return written;
 }
 
 bool EntryExists(const std::string &name) {
@@ -134,13 +136,15 @@ std::string TempPath(const char *name) {
 
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes) {
-    ProgramRun run = {};
+    ProgramRun run = {kNotRun, "", 0, 0};
     const std::string outputPath = TempPath("tessarune-test-output.txt");
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    if (output == INVALID_HANDLE_VALUE) {
+        return run;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -155,12 +159,12 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
                                         environment.data(), directory.c_str(), &startup,
                                         &process);
     CloseHandle(output);
-    EXPECT_TRUE(started) << commandLine << " error " << GetLastError();
     if (!started) {
         return run;
     }
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, kRunTimeoutMs), WAIT_OBJECT_0);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    if (WaitForSingleObject(process.hProcess, kRunTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+    }
     FILETIME created, exited, kernel, user;
     GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
     run.exitTime = Ticks(exited);
@@ -179,7 +183,7 @@ std::string ProductFolder() {
 
 std::string StandInLogPath() { return TempPath("tessarune-test-stand-in.log"); }
 
-void InstallProduct(const std::string &folder, const std::string &options,
+bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
@@ -187,8 +191,27 @@ void InstallProduct(const std::string &folder, const std::string &options,
                                           " " + Quoted("/log=" + StandInLogPath()) + " " +
                                           options,
                                       directory);
-    ASSERT_EQ(run.exitCode, 0u) << "installing into " << folder;
-    ASSERT_TRUE(EntryExists(kProductEntry));
+    return run.exitCode == 0 && EntryExists(kProductEntry);
+}
+
+// The engine reads an option's value up to the next " /", blanks and all, and takes /D=,
+// the folder, last: none of them in quotes.
+bool InstallRealProduct(const std::string &options) {
+    const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_setup.exe") +
+                                          " /S /ENTRY=" + kProductEntry + " " + options +
+                                          " /D=" + ProductFolder(),
+                                      TestDirectory());
+    return run.exitCode == 0 && EntryExists(kProductEntry);
+}
+
+bool AwaitRemoval(const std::string &folder) {
+    for (DWORD waited = 0; waited < kRunTimeoutMs; waited += kRemovalPollMs) {
+        if (!EntryExists(kProductEntry) && !PathExists(folder)) {
+            return true;
+        }
+        Sleep(kRemovalPollMs);
+    }
+    return false;
 }
 
 std::vector<std::string> LogLines(const std::string &what) {

@@ -20,7 +20,7 @@ struct RegistryValue {
 RegistryValue Text(const char *name, const std::string &text);
 
 // Writes an uninstall entry; view is 0 for the view a 32-bit program sees by default.
-void WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
+bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
                 REGSAM view = 0);
 bool EntryExists(const std::string &name);
 void RemoveTestEntries();
@@ -29,6 +29,8 @@ struct EnvironmentChange {
     const char *name;
     const char *value;  // nullptr: the variable is removed
 };
+
+const DWORD kNotRun = 0xFFFFFFFF;  // the exit code of a program not started or not ended
 
 struct ProgramRun {
     DWORD exitCode;
@@ -47,8 +49,12 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
 extern const char kProductEntry[];
 std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
 std::string StandInLogPath();
-void InstallProduct(const std::string &folder, const std::string &options,
+bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory);
+// The product as the installer engine builds it (tests/quendal.nsi), into ProductFolder().
+bool InstallRealProduct(const std::string &options);
+// Waits until the product's entry and folder are gone; false when they stay a minute.
+bool AwaitRemoval(const std::string &folder);
 // The lines of the stand-in's log that begin with what and "|", without them.
 std::vector<std::string> LogLines(const std::string &what);
 unsigned long long LoggedTime(const char *what);  // the last one, FILETIME units; 0: none
