@@ -19,6 +19,14 @@ echo "tessarune.exe: $(stat -c %s "$exe") bytes; imports: $imports"
 echo
 sh "$wine_prefix" "$prefix" boot
 sh "$wine_prefix" "$prefix" run "$build/tessarune_bench.exe" | tr -d '\r'
+# The same race with both cores kept busy by other work.
+busy=""
+for core in 1 2; do
+    yes >/dev/null &
+    busy="$busy $!"
+done
+sh "$wine_prefix" "$prefix" run "$build/tessarune_bench.exe" race "both cores busy" | tr -d '\r'
+kill $busy
 
 # Wine's GetProcessTimes does not give a process's own CPU time; Linux does. Wine starts a
 # program's children detached, so this counts the tool alone.

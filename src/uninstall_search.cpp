@@ -8,7 +8,6 @@
 
 namespace {
 
-const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kDisplayNameValue[] = "DisplayName";
 const char kUninstallStringValue[] = "UninstallString";
 const char kProductDisplayName[] = "Quendal";

@@ -3,6 +3,10 @@
 
 #include <cstddef>
 
+// The list of installed programs, below HKEY_LOCAL_MACHINE: one entry (subkey) a program.
+inline constexpr char kUninstallKeyPath[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 // Looks in the list of installed programs for the product's entry. Returns true with the
 // entry's uninstall command in out; false with out empty when there is none or when the
 // command would not fit, and false with out untouched when the list cannot be opened.

@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "test_support.h"
+#include "uninstall_search.h"
+
 namespace {
 
-const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kWindowTitle[] = "Orvanex Quendal Uninstall ";
 const char kSilentSwitch[] = "/uninst";
 const char kUninstallerName[] = "uninst.exe";
@@ -68,8 +70,12 @@ void ReadSettings(const char *folder) {
     JoinPath(file, folder, kSettingsName);
     GetPrivateProfileStringA(kSettingsSection, "Entry", gSettings.entry, gSettings.entry,
                              sizeof gSettings.entry, file);
-    GetPrivateProfileStringA(kSettingsSection, "Log", "", gSettings.log, sizeof gSettings.log,
-                             file);
+    // Without its settings (Wine reads none from a network share) it logs where tests look.
+    char fallbackLog[MAX_PATH];
+    const DWORD temp = GetTempPathA(sizeof fallbackLog, fallbackLog);
+    snprintf(fallbackLog + temp, sizeof fallbackLog - temp, "%s", kStandInLogName);
+    GetPrivateProfileStringA(kSettingsSection, "Log", fallbackLog, gSettings.log,
+                             sizeof gSettings.log, file);
     gSettings.relaunch = GetPrivateProfileIntA(kSettingsSection, "Relaunch", 0, file) != 0;
     gSettings.workMs = GetPrivateProfileIntA(kSettingsSection, "WorkMs", 1000, file);
 }

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "uninstall_search.h"
+
 #include <cstring>
 
 const char kTestEntryPrefix[] = "TessaruneTest ";
@@ -7,7 +9,6 @@ const char kProductEntry[] = "TessaruneTest Quendal";
 
 namespace {
 
-const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const DWORD kRunTimeoutMs = 60000;
 const DWORD kRemovalPollMs = 100;
 
@@ -181,7 +182,7 @@ std::string ProductFolder() {
     return std::string(programFiles) + "\\Orvanex\\Quendal";
 }
 
-std::string StandInLogPath() { return TempPath("tessarune-test-stand-in.log"); }
+std::string StandInLogPath() { return TempPath(kStandInLogName); }
 
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {

@@ -45,7 +45,8 @@ std::string TempPath(const char *name);
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes = {});
 
-// The stand-in product, installed under this entry name, and its log.
+// The stand-in product, installed under this entry name, and its log, in %TEMP%.
+inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
 extern const char kProductEntry[];
 std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
 std::string StandInLogPath();
