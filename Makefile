@@ -1,7 +1,7 @@
 BUILD_DIR := build/windows
 CMAKE_FLAGS := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 
-.PHONY: all deps build test demo bench sign clean
+.PHONY: all deps build test demo bench sign dist clean
 
 all: build
 
@@ -25,6 +25,10 @@ bench: build
 # SIGN_TIMESTAMP_URL from the environment. Writes $(BUILD_DIR)/signed/tessarune.exe.
 sign: build
 	sh scripts/sign.sh $(BUILD_DIR)/tessarune.exe $(BUILD_DIR)/signed/tessarune.exe $(or $(PFX),$(CERT) $(KEY))
+
+# make dist, or with CERT=.. KEY=.. or PFX=.. as for make sign: the zips in $(BUILD_DIR)/dist.
+dist: build
+	sh scripts/dist.sh $(BUILD_DIR) $(or $(PFX),$(CERT) $(KEY))
 
 clean:
 	rm -rf build

@@ -111,8 +111,8 @@ bool SplitUninstallCommand(const char *command, char *directory, char *program, 
     }
     const char *name = backslash + 1;
     const size_t nameLength = pathEnd - name;
-    if (!CopyPiece(directory, size, pathBegin, directoryEnd - pathBegin) || nameLength == 0 ||
-        name[0] == ' ') {
+    if (directoryEnd == pathBegin || nameLength == 0 || name[0] == ' ' ||
+        !CopyPiece(directory, size, pathBegin, directoryEnd - pathBegin)) {
         return false;
     }
     const bool blank = HasBlank(name, nameLength);

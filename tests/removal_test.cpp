@@ -9,11 +9,13 @@
 
 namespace {
 
-// The test prefix maps drive Q: to a scratch folder of the build tree.
-const char kDrive[] = "Q:\\";
-const char kToolDirectory[] = "Q:\\scratch";
-const char kSpacedFolder[] = "Q:\\Orvanex Quendal";
-const char kPlainFolder[] = "Q:\\Quendal";
+// A drive of the tests' own, so that they can put programs at its root, and the same folder
+// as a network share: the test prefix maps Q: and \\tessarune\q to a folder of its own;
+// run-checks.cmd sets both on Windows.
+const char kDriveVariable[] = "TESSARUNE_DRIVE";
+const char kDefaultDrive[] = "Q:";
+const char kShareVariable[] = "TESSARUNE_SHARE";
+const char kDefaultShare[] = "\\\\tessarune\\q";
 const unsigned long long kTicksPerMs = 10000;
 // Loose: the final pause and one poll take 250 ms; the rest is a slow machine's margin.
 const unsigned long long kLingerLimitMs = 2000;
@@ -32,6 +34,20 @@ std::string Replace(std::string text, const std::string &from, const std::string
     return text;
 }
 
+std::string Setting(const char *variable, const char *fallback) {
+    const char *value = getenv(variable);
+    return value && *value ? value : fallback;
+}
+
+// {drive}, {share}, {plain}, {spaced} and {tool} in a table's text, as this machine has them.
+std::string Expand(const std::string &text) {
+    std::string expanded = Replace(text, "{plain}", "{drive}\\Quendal");
+    expanded = Replace(expanded, "{spaced}", "{drive}\\Orvanex Quendal");
+    expanded = Replace(expanded, "{tool}", "{drive}\\scratch");
+    expanded = Replace(expanded, "{share}", Setting(kShareVariable, kDefaultShare));
+    return Replace(expanded, "{drive}", Setting(kDriveVariable, kDefaultDrive));
+}
+
 void SetUninstallString(const std::string &command) {
     ASSERT_TRUE(WriteEntry(kProductEntry, {Text("UninstallString", command)}));
 }
@@ -40,36 +56,37 @@ class ToolTest : public testing::Test {
 protected:
     void SetUp() override {
         CleanUp();
-        CreateDirectoryA(kToolDirectory, nullptr);
+        CreateDirectoryA(Expand("{tool}").c_str(), nullptr);
     }
     void TearDown() override { CleanUp(); }
 
     static void CleanUp() {
         RemoveTestEntries();
         DeleteFileA(StandInLogPath().c_str());
-        for (const std::string &folder : {std::string(kSpacedFolder), std::string(kPlainFolder),
-                                          std::string(kToolDirectory), ProductFolder()}) {
+        for (const std::string &folder :
+             {Expand("{spaced}"), Expand("{plain}"), Expand("{tool}"), ProductFolder()}) {
             RemoveFolder(folder);
         }
-        RemoveFiles(kDrive);
+        RemoveFiles(Expand("{drive}\\"));
     }
 
     static void Install(const std::string &folder, const std::string &options) {
-        ASSERT_TRUE(InstallProduct(folder, options, kToolDirectory)) << "installing into " << folder;
+        ASSERT_TRUE(InstallProduct(folder, options, Expand("{tool}")))
+            << "installing into " << folder;
     }
 
     // A program of the uninstaller's name where the tool is started: run by mistake, it
     // logs the tool's directory as its own.
-    static void PlaceDecoy() { Install(kToolDirectory, "/work=0"); }
+    static void PlaceDecoy() { Install(Expand("{tool}"), "/work=0"); }
 
     static ProgramRun RunTool(const std::string &arguments = "",
                               const std::vector<EnvironmentChange> &changes = {}) {
-        return RunTessarune(arguments, kToolDirectory, changes);
+        return RunTessarune(arguments, Expand("{tool}"), changes);
     }
 };
 
 TEST_F(ToolTest, AnyArgumentPrintsTheBannerAndRemovesNothing) {
-    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     for (const char *arguments : {" x", " \"\"", " /uninst", " /? two words"}) {
         const ProgramRun run = RunTool(arguments);
         EXPECT_EQ(run.exitCode, 0u) << arguments;
@@ -122,13 +139,13 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
     const RemovalCase &test = GetParam();
     const std::string folder = ProductFolder();
     ASSERT_TRUE(test.engine ? InstallRealProduct(test.options)
-                            : InstallProduct(folder, test.options, kToolDirectory));
+                            : InstallProduct(folder, test.options, Expand("{tool}")));
     if (test.decoy) {
         ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
                               (folder + "\\Uninstall.exe").c_str(), FALSE));
     }
 
-    const ProgramRun run = RunTessarune("", test.startInProduct ? folder : kToolDirectory);
+    const ProgramRun run = RunTessarune("", test.startInProduct ? folder : Expand("{tool}"));
     const bool entryLeft = EntryExists(kProductEntry);
     const bool folderLeft = PathExists(folder);
 
@@ -158,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Products, RemovalTest, testing::ValuesIn(kRemovalCases)
 
 struct CommandCase {
     const char *title;
-    const char *command;  // {plain} and {spaced} stand for the product folders
+    const char *command;  // with the names of Expand
     const char *folder;   // where the uninstaller is started; nullptr: nothing is started
     const char *commandLine;
     const char *uninstaller = "uninst.exe";  // its file name there
@@ -167,26 +184,26 @@ struct CommandCase {
 const char kBlankName[] = "Uninstall Quendal.exe";
 
 const CommandCase kCommandCases[] = {
-    {"plain path", "{plain}\\uninst.exe", kPlainFolder, ".\\uninst.exe /uninst"},
-    {"plain path with arguments", "{plain}\\uninst.exe /S /v", kPlainFolder,
+    {"plain path", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst"},
+    {"plain path with arguments", "{plain}\\uninst.exe /S /v", "{plain}",
      ".\\uninst.exe /S /v /uninst"},
-    {"quoted path", "\"{spaced}\\uninst.exe\"", kSpacedFolder, ".\\uninst.exe /uninst"},
-    {"quoted path with arguments", "\"{spaced}\\uninst.exe\" /S \"/d=a b\"", kSpacedFolder,
+    {"quoted path", "\"{spaced}\\uninst.exe\"", "{spaced}", ".\\uninst.exe /uninst"},
+    {"quoted path with arguments", "\"{spaced}\\uninst.exe\" /S \"/d=a b\"", "{spaced}",
      ".\\uninst.exe /S \"/d=a b\" /uninst"},
-    {"below a drive", "Q:\\uninst.exe", kDrive, ".\\uninst.exe /uninst"},
-    {"quoted below a drive", "\"Q:\\uninst.exe\"", kDrive, ".\\uninst.exe /uninst"},
-    {"missing folder", "Q:\\Missing\\uninst.exe", nullptr, nullptr},
+    {"below a drive", "{drive}\\uninst.exe", "{drive}\\", ".\\uninst.exe /uninst"},
+    {"quoted below a drive", "\"{drive}\\uninst.exe\"", "{drive}\\", ".\\uninst.exe /uninst"},
+    {"missing folder", "{drive}\\Missing\\uninst.exe", nullptr, nullptr},
     {"no folder", "uninst.exe", nullptr, nullptr},
     {"quote never closed", "\"{plain}\\uninst.exe", nullptr, nullptr},
-    {"quoted name with a blank", "\"{spaced}\\Uninstall Quendal.exe\" /allusers", kSpacedFolder,
+    {"quoted name with a blank", "\"{spaced}\\Uninstall Quendal.exe\" /allusers", "{spaced}",
      "\".\\Uninstall Quendal.exe\" /allusers /uninst", kBlankName},
-    {"bare name with a blank", "{spaced}\\Uninstall Quendal.exe", kSpacedFolder,
+    {"bare name with a blank", "{spaced}\\Uninstall Quendal.exe", "{spaced}",
      "\".\\Uninstall Quendal.exe\" /uninst", kBlankName},
     {"quoted name with a blank not there", "\"{plain}\\Uninstall Quendal.exe\"", nullptr,
      nullptr},
     {"no file name", "{plain}\\", nullptr, nullptr},
     {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr},
-    {"network share", "\\\\tessarune\\q\\Quendal\\uninst.exe", nullptr, nullptr},
+    {"network share", "{share}\\Quendal\\uninst.exe", nullptr, nullptr},
 };
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
@@ -196,14 +213,14 @@ class CommandTest : public ToolTest, public testing::WithParamInterface<CommandC
 TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     const CommandCase &test = GetParam();
     ASSERT_NO_FATAL_FAILURE(PlaceDecoy());
-    const std::string folder = test.folder ? test.folder : kPlainFolder;
+    const std::string folder = Expand(test.folder ? test.folder : "{plain}");
     ASSERT_NO_FATAL_FAILURE(Install(folder, "/work=0"));
     // The program cmd runs for ".\Uninstall Quendal.exe" when the name is not quoted.
     for (const char *name : {test.uninstaller, "Uninstall.exe"}) {
         CopyFileA((folder + "\\uninst.exe").c_str(), (folder + "\\" + name).c_str(), TRUE);
     }
     ASSERT_NO_FATAL_FAILURE(SetUninstallString(
-        Replace(Replace(test.command, "{plain}", kPlainFolder), "{spaced}", kSpacedFolder)));
+        Expand(test.command)));
 
     const ProgramRun run = RunTool();
 
@@ -215,7 +232,7 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
         return;
     }
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0], std::string(test.folder) + "|" + test.commandLine);
+    EXPECT_EQ(started[0], folder + "|" + test.commandLine);
     EXPECT_FALSE(EntryExists(kProductEntry));
     // The uninstaller worked in the interpreter's process and closed its window before the
     // interpreter returned: the pause after that return and the final one both pass.
@@ -229,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
                          });
 
 TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
-    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     const std::string longInterpreter = "C:\\windows\\system32" + std::string(1000, '\\') +
                                         "cmd.exe";
     const ProgramRun unset = RunTool("", {{"COMSPEC", nullptr}});
@@ -247,7 +264,7 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
 // An empty variable counts as set: the command text, starting with " /c ", goes to the
 // interpreter, which may complain on the output it shares with the tool.
 TEST_F(ToolTest, AnEmptyInterpreterVariableStartsNoUninstaller) {
-    ASSERT_NO_FATAL_FAILURE(Install(kPlainFolder, "/work=0"));
+    ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     const ProgramRun run = RunTool("", {{"COMSPEC", ""}});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(LogLines("started").empty());
