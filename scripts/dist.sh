@@ -51,4 +51,11 @@ sed 's/$/\r/' "$root/tests/run-checks.cmd" >"$dist/checks/run-checks.cmd"
 pack "$dist/tessarune-$version-checks.zip" "$dist/checks" \
     quendal_setup.exe quendal_stand_in.exe run-checks.cmd tessarune.exe tessarune_tests.exe
 
+# What an administrator verifies: the checksums, and that the exe is this build's.
+check="$dist/verify"
+mkdir -p "$check"
+unzip -q "$dist/tessarune-$version-win32.zip" -d "$check"
+(cd "$check" && sha256sum -c --quiet SHA256SUMS)
+[ $# -gt 0 ] || cmp "$check/tessarune.exe" "$build/tessarune.exe"
+rm -rf "$check"
 ls -l "$dist"/*.zip
