@@ -16,7 +16,7 @@ dist="$build/dist"
 stamp=$(git -C "$root" log -1 --format=%cd --date=format:%Y%m%d%H%M.%S 2>/dev/null ||
     echo 202601010000.00)
 
-# zip [ZIP] [FOLDER] [FILE...]: the files in the order given, without owner or extra times.
+# pack ZIP FOLDER FILE...: the files in the order given, without owner or extra times.
 pack() {
     archive=$1
     folder=$2

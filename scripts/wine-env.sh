@@ -1,5 +1,5 @@
-# The Wine settings of every script that runs Windows programs. Sourced with $prefix set to
-# the Wine prefix.
+# The Wine settings of every script that runs Windows programs. Sourced by the scripts in
+# this folder (it finds the fixes' source beside $0), with $prefix set to the Wine prefix.
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Where the kernel runs no 32-bit x86 code, install-deps.sh has qemu run Wine's 32-bit half;

@@ -146,11 +146,13 @@ bool IsSameOrBelow(const char *path, const char *directory) {
 }
 
 // Windows will not delete a directory that is any process's current directory: let go of
-// the uninstaller's folder, to the folder the tool was started from, or to the system folder
-// (where deployment engines start programs) when that one is the uninstaller's folder, lies
-// below it, or is gone.
-void LeaveUninstallerFolder(const char *uninstallerFolder, const char *startFolder) {
-    if (!IsSameOrBelow(startFolder, uninstallerFolder) && _chdir(startFolder) == 0) {
+// the uninstaller's folder, the current one, to the folder the tool was started from, or to
+// the system folder (where deployment engines start programs) when that one is the
+// uninstaller's folder, lies below it, or is gone.
+void LeaveUninstallerFolder(const char *startFolder) {
+    char uninstallerFolder[kCommandSize];
+    if (_getcwd(uninstallerFolder, sizeof uninstallerFolder) &&
+        !IsSameOrBelow(startFolder, uninstallerFolder) && _chdir(startFolder) == 0) {
         return;
     }
     char systemFolder[MAX_PATH];
@@ -177,7 +179,6 @@ void RunUninstaller(const char *command) {
     char program[kCommandSize];
     char commandText[kCommandSize];
     char startFolder[kCommandSize];
-    char uninstallerFolder[kCommandSize];
     if (!SplitUninstallCommand(command, directory, program, sizeof directory) ||
         IsUncPath(directory) ||
         !BuildCommandText(commandText, sizeof commandText, interpreter, program) ||
@@ -189,12 +190,8 @@ void RunUninstaller(const char *command) {
     if (_chdir(directory) != 0) {
         return;
     }
-    if (!_getcwd(uninstallerFolder, sizeof uninstallerFolder)) {
-        LeaveUninstallerFolder(directory, startFolder);
-        return;
-    }
     system(commandText);
-    LeaveUninstallerFolder(uninstallerFolder, startFolder);
+    LeaveUninstallerFolder(startFolder);
     PauseMilliseconds(kPauseAfterUninstallerMs);
     WaitForUninstallerWindow();
 }

@@ -140,6 +140,7 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
     const std::string folder = ProductFolder();
     ASSERT_TRUE(test.engine ? InstallRealProduct(test.options)
                             : InstallProduct(folder, test.options, Expand("{tool}")));
+    ASSERT_TRUE(PathExists(folder));
     if (test.decoy) {
         ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
                               (folder + "\\Uninstall.exe").c_str(), FALSE));
@@ -219,8 +220,7 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     for (const char *name : {test.uninstaller, "Uninstall.exe"}) {
         CopyFileA((folder + "\\uninst.exe").c_str(), (folder + "\\" + name).c_str(), TRUE);
     }
-    ASSERT_NO_FATAL_FAILURE(SetUninstallString(
-        Expand(test.command)));
+    ASSERT_NO_FATAL_FAILURE(SetUninstallString(Expand(test.command)));
 
     const ProgramRun run = RunTool();
 
