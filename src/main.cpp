@@ -31,6 +31,7 @@ const DWORD kPauseAfterUninstallerMs = 300;
 const DWORD kPauseBeforeEndMs = 200;
 const DWORD kWindowPollMs = 50;
 const DWORD kPauseGranularityMs = 10;
+const DWORD kJobWaitLimitMs = 10 * 60 * 1000;
 
 const size_t kCommandSize = 1024;
 
@@ -162,13 +163,52 @@ void LeaveUninstallerFolder(const char *startFolder) {
     }
 }
 
-void WaitForUninstallerWindow() {
-    while (FindWindowA(nullptr, kUninstallerWindowTitle)) {
-        Sleep(kWindowPollMs);
+// A job of the tool's own holds the interpreter, the uninstaller and whatever they start,
+// so that the tool can tell whether any of them still runs after the interpreter has
+// returned. It ends nothing when its last handle closes (no kill-on-close), and a program
+// that asks to leave it may. nullptr where no job can be had: Windows 7 puts a process in
+// one job only, and refuses a second when the first allows no breakaway.
+HANDLE JoinOwnJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (!job) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// Whether a process of the job other than the tool itself still runs.
+bool OthersRunIn(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    return job &&
+           QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof accounting, nullptr) &&
+           accounting.ActiveProcesses > 1;
+}
+
+// Waits while the uninstaller's window is there and, until it has been seen, while the
+// uninstaller's processes still run: an uninstaller that hands its work to a copy of itself
+// may show the copy's window late, or none. Once the window has closed, programs the
+// uninstaller left running are not waited for.
+void WaitForUninstaller(HANDLE job) {
+    const DWORD start = GetTickCount();
+    for (bool seen = false;; Sleep(kWindowPollMs)) {
+        if (FindWindowA(nullptr, kUninstallerWindowTitle)) {
+            seen = true;
+        } else if (seen || !OthersRunIn(job) || GetTickCount() - start >= kJobWaitLimitMs) {
+            return;
+        }
     }
 }
 
-// Runs the uninstaller from its own directory and waits until its window has gone. Runs
+// Runs the uninstaller from its own directory and waits until it has finished. Runs
 // nothing when the command cannot be run as registered.
 void RunUninstaller(const char *command) {
     const char *interpreter = getenv(kInterpreterVariable);
@@ -190,10 +230,14 @@ void RunUninstaller(const char *command) {
     if (_chdir(directory) != 0) {
         return;
     }
+    HANDLE job = JoinOwnJob();
     system(commandText);
     LeaveUninstallerFolder(startFolder);
     PauseMilliseconds(kPauseAfterUninstallerMs);
-    WaitForUninstallerWindow();
+    WaitForUninstaller(job);
+    if (job) {
+        CloseHandle(job);
+    }
 }
 
 }  // namespace

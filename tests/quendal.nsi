@@ -1,9 +1,13 @@
 ; Quendal as a real installer engine builds it, for the tests and the demo. Installed silently:
-;   quendal_setup.exe /S [/ENTRY=KEY] [/UNINSTALLER=NAME] [/REGISTER=FORM] [/D=FOLDER]
+;   quendal_setup.exe /S [/ENTRY=KEY] [/UNINSTALLER=NAME] [/REGISTER=FORM] [/WINDOW_DELAY=MS]
+;                        [/WINDOW=none] [/LINGER=PROGRAM] [/D=FOLDER]
 ; FORM is how the entry names the uninstaller: plain (C:\...\NAME), quoted ("C:\...\NAME", the
 ; default) or quoted-args ("C:\...\NAME" /allusers). The uninstaller is the engine's own: its
-; stub copies itself to %TEMP%, starts the copy and ends at once; the copy shows its window,
-; works WORK_MS milliseconds, and removes the files, the folder and the entry.
+; stub copies itself to %TEMP%, starts the copy and ends at once; the copy waits MS
+; milliseconds (as when a virus scanner holds a program freshly written to %TEMP%), shows its
+; window (or, with /WINDOW=none, works without one), works WORK_MS milliseconds, and removes
+; the files, the folder and the entry. With /LINGER it then starts PROGRAM /linger=LINGER_MS,
+; which outlives the copy's window, as a web page or a restarted shell does.
 Unicode true
 !include FileFunc.nsh
 
@@ -12,6 +16,7 @@ Unicode true
 !endif
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define WORK_MS 1500
+!define LINGER_MS 8000
 
 Name "Quendal"
 OutFile "${OUTFILE}"
@@ -29,6 +34,9 @@ UninstPage instfiles
 Var Entry
 Var Uninstaller
 Var Register
+Var WindowDelay
+Var Window
+Var Linger
 
 ; ${GetOptions} empties its output when the option is absent: keep the default then.
 !macro Option NAME VARIABLE DEFAULT
@@ -44,6 +52,18 @@ Function .onInit
   !insertmacro Option "/ENTRY=" $Entry "Quendal"
   !insertmacro Option "/UNINSTALLER=" $Uninstaller "uninst.exe"
   !insertmacro Option "/REGISTER=" $Register "quoted"
+  !insertmacro Option "/WINDOW_DELAY=" $WindowDelay "0"
+  !insertmacro Option "/WINDOW=" $Window "shown"
+  !insertmacro Option "/LINGER=" $Linger ""
+FunctionEnd
+
+; Runs in the copy only: the stub hands over before any of the script runs.
+Function un.onInit
+  ReadINIStr $0 "$INSTDIR\quendal.ini" "Quendal" "WindowDelay"
+  Sleep $0
+  ReadINIStr $0 "$INSTDIR\quendal.ini" "Quendal" "Window"
+  StrCmp $0 "none" 0 +2
+    SetSilent silent
 FunctionEnd
 
 Section "Quendal"
@@ -52,6 +72,9 @@ Section "Quendal"
   FileWrite $0 "Quendal data"
   FileClose $0
   WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Entry" "$Entry"
+  WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "WindowDelay" "$WindowDelay"
+  WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Window" "$Window"
+  WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Linger" "$Linger"
   WriteUninstaller "$INSTDIR\$Uninstaller"
 
   StrCpy $1 "$\"$INSTDIR\$Uninstaller$\""
@@ -69,7 +92,11 @@ SectionEnd
 Section "Uninstall"
   SetAutoClose true
   ReadINIStr $0 "$INSTDIR\quendal.ini" "Quendal" "Entry"
+  ReadINIStr $1 "$INSTDIR\quendal.ini" "Quendal" "Linger"
   Sleep ${WORK_MS}
+  SetOutPath "$TEMP"
   RMDir /r "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}\$0"
+  StrCmp $1 "" +2
+    Exec '"$1" /linger=${LINGER_MS}'
 SectionEnd

@@ -5,6 +5,9 @@
 // removes it: with /relaunch the uninstaller first copies itself to %TEMP%, starts the copy
 // and exits, and the copy does the work. While it works it shows its window for MS
 // milliseconds. Each instance appends to FILE how it was started and what it did.
+//   quendal_stand_in.exe /linger=MS
+// stays MS milliseconds and logs when it began and ended, in the log where tests look: a
+// program an uninstaller leaves running.
 #include <windows.h>
 
 #include <cstdarg>
@@ -65,15 +68,20 @@ void WriteSetting(const char *file, const char *key, const char *value) {
     WritePrivateProfileStringA(kSettingsSection, key, value, file);
 }
 
+// Where the tests read the log.
+void DefaultLogPath(char *out, DWORD size) {
+    const DWORD length = GetTempPathA(size, out);
+    snprintf(out + length, size - length, "%s", kStandInLogName);
+}
+
 void ReadSettings(const char *folder) {
     char file[kPathSize];
     JoinPath(file, folder, kSettingsName);
     GetPrivateProfileStringA(kSettingsSection, "Entry", gSettings.entry, gSettings.entry,
                              sizeof gSettings.entry, file);
     // Without its settings (Wine reads none from a network share) it logs where tests look.
-    char fallbackLog[MAX_PATH];
-    const DWORD temp = GetTempPathA(sizeof fallbackLog, fallbackLog);
-    snprintf(fallbackLog + temp, sizeof fallbackLog - temp, "%s", kStandInLogName);
+    char fallbackLog[kPathSize];
+    DefaultLogPath(fallbackLog, sizeof fallbackLog);
     GetPrivateProfileStringA(kSettingsSection, "Log", fallbackLog, gSettings.log,
                              sizeof gSettings.log, file);
     gSettings.relaunch = GetPrivateProfileIntA(kSettingsSection, "Relaunch", 0, file) != 0;
@@ -234,6 +242,14 @@ int Uninstall(const char *self, const char *folder, bool isCopy) {
     return 0;
 }
 
+int Linger(DWORD ms) {
+    DefaultLogPath(gSettings.log, sizeof gSettings.log);
+    Log("lingering|%llu", Now());
+    Sleep(ms);
+    Log("lingered|%llu", Now());
+    return 0;
+}
+
 const char *OptionValue(const char *argument, const char *option) {
     const size_t length = strlen(option);
     return strncmp(argument, option, length) == 0 ? argument + length : nullptr;
@@ -261,6 +277,8 @@ int main(int argc, char **argv) {
             gSettings.workMs = strtoul(value, nullptr, 10);
         } else if (strcmp(argv[index], "/relaunch") == 0) {
             gSettings.relaunch = true;
+        } else if ((value = OptionValue(argv[index], "/linger="))) {
+            return Linger(strtoul(value, nullptr, 10));
         }
     }
     if (install) {
