@@ -15,6 +15,4 @@ if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
         cc -O2 -shared -fPIC -o "$fixes/lib/x86_64-linux-gnu/fixes.so" "$fixes_source"
     fi
     export LD_PRELOAD="$fixes/\$LIB/fixes.so"
-    # Wine hands it on to Windows programs: the tests tell emulated timing by it.
-    export TESSARUNE_32BIT_EMULATED=1
 fi
