@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "uninstall_command.h"
 #include "uninstall_search.h"
 #include "version.h"
 
@@ -19,11 +20,6 @@ const char *const kHelpLines[] = {
 };
 
 const char kInterpreterVariable[] = "COMSPEC";
-const char kSwitchPiece[] = " /c \"";
-const char kCurrentDirectoryPrefix[] = ".\\";
-const char kNameQuote[] = "\"";
-const char kSilentSwitch[] = " /uninst";
-const char kClosingPiece[] = "\"";
 const char kUninstallerWindowTitle[] = "Orvanex Quendal Uninstall ";
 
 const DWORD kPauseAfterSearchMs = 200;
@@ -50,94 +46,6 @@ void PauseMilliseconds(DWORD ms) {
     while (GetTickCount() - start < ms) {
         Sleep(kPauseGranularityMs);
     }
-}
-
-// Copies text[0, length) into holder; false when it does not fit.
-bool CopyPiece(char *holder, size_t holderSize, const char *text, size_t length) {
-    if (length >= holderSize) {
-        return false;
-    }
-    memcpy(holder, text, length);
-    holder[length] = '\0';
-    return true;
-}
-
-const char *FindLastBackslash(const char *begin, const char *end) {
-    for (const char *at = end; at != begin; --at) {
-        if (at[-1] == '\\') {
-            return at - 1;
-        }
-    }
-    return nullptr;
-}
-
-bool HasBlank(const char *text, size_t length) { return memchr(text, ' ', length) != nullptr; }
-
-bool IsFileIn(const char *directory, const char *name, size_t nameLength) {
-    char path[kCommandSize];
-    const bool rooted = directory[strlen(directory) - 1] == '\\';
-    const int length = snprintf(path, sizeof path, "%s%s%.*s", directory, rooted ? "" : "\\",
-                                static_cast<int>(nameLength), name);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
-        return false;
-    }
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Splits the command at the last backslash of the program's path into the directory and the
-// program as it is run from there: ".\", the file name and any arguments. A path in double
-// quotes is split between its quotes and loses them; text after the closing quote follows
-// the file name. A file name with a blank gets quotes of its own, or cmd would run the text
-// before the blank: registered in quotes, the file must exist; registered bare, it is taken
-// whole only when a file of that whole name exists, else the blank separates arguments.
-// Byte-wise search: a backslash byte is taken as one even inside a multi-byte character.
-bool SplitUninstallCommand(const char *command, char *directory, char *program, size_t size) {
-    const char *pathBegin = command;
-    const char *pathEnd = command + strlen(command);
-    const char *closingQuote = command[0] == '"' ? strchr(command + 1, '"') : nullptr;
-    if (closingQuote) {
-        pathBegin = command + 1;
-        pathEnd = closingQuote;
-    }
-    const char *backslash = FindLastBackslash(pathBegin, pathEnd);
-    if (!backslash) {
-        return false;
-    }
-    // Below a drive the directory keeps its backslash: "C:" alone would name the drive's
-    // current directory, not its root.
-    const char *directoryEnd = backslash;
-    if (backslash - pathBegin == 2 && pathBegin[1] == ':') {
-        ++directoryEnd;
-    }
-    const char *name = backslash + 1;
-    const size_t nameLength = pathEnd - name;
-    if (directoryEnd == pathBegin || nameLength == 0 || name[0] == ' ' ||
-        !CopyPiece(directory, size, pathBegin, directoryEnd - pathBegin)) {
-        return false;
-    }
-    const bool blank = HasBlank(name, nameLength);
-    const bool exists = blank && IsFileIn(directory, name, nameLength);
-    if (closingQuote && blank && !exists) {
-        return false;
-    }
-    const char *quote = exists ? kNameQuote : "";
-    const char *rest = closingQuote ? closingQuote + 1 : pathEnd;
-    const int length = snprintf(program, size, "%s%s%.*s%s%s", quote, kCurrentDirectoryPrefix,
-                                static_cast<int>(nameLength), name, quote, rest);
-    return length >= 0 && static_cast<size_t>(length) < size;
-}
-
-// cmd refuses a UNC path as its current directory: it warns and starts in the Windows folder,
-// where ".\" names another program or none.
-bool IsUncPath(const char *directory) { return directory[0] == '\\' && directory[1] == '\\'; }
-
-// cmd /c drops the first and the last double quote of its command and runs the rest, so
-// quotes around the file name or inside its arguments survive.
-bool BuildCommandText(char *text, size_t size, const char *interpreter, const char *program) {
-    const int length = snprintf(text, size, "%s%s%s%s%s", interpreter, kSwitchPiece, program,
-                                kSilentSwitch, kClosingPiece);
-    return length >= 0 && static_cast<size_t>(length) < size;
 }
 
 bool IsSameOrBelow(const char *path, const char *directory) {
@@ -167,7 +75,7 @@ void LeaveUninstallerFolder(const char *startFolder) {
 // so that the tool can tell whether any of them still runs after the interpreter has
 // returned. It ends nothing when its last handle closes (no kill-on-close), and a program
 // that asks to leave it may. nullptr where no job can be had: Windows 7 puts a process in
-// one job only, and refuses a second when the first allows no breakaway.
+// one job only, so a tool started inside another job gets none there.
 HANDLE JoinOwnJob() {
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     if (!job) {
@@ -216,12 +124,10 @@ void RunUninstaller(const char *command) {
         return;
     }
     char directory[kCommandSize];
-    char program[kCommandSize];
     char commandText[kCommandSize];
     char startFolder[kCommandSize];
-    if (!SplitUninstallCommand(command, directory, program, sizeof directory) ||
-        IsUncPath(directory) ||
-        !BuildCommandText(commandText, sizeof commandText, interpreter, program) ||
+    if (!BuildUninstallCommand(command, interpreter, directory, sizeof directory, commandText,
+                               sizeof commandText) ||
         !_getcwd(startFolder, sizeof startFolder)) {
         return;
     }

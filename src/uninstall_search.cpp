@@ -8,20 +8,54 @@
 
 namespace {
 
-const char kDisplayNameValue[] = "DisplayName";
-const char kUninstallStringValue[] = "UninstallString";
+const wchar_t kDisplayNameValue[] = L"DisplayName";
+const wchar_t kUninstallStringValue[] = L"UninstallString";
 const char kProductDisplayName[] = "Quendal";
 
-const size_t kEntryNameSize = 256;
-const size_t kEntryPathSize = 1024;
+const DWORD kEntryNameSize = 256;  // characters, the terminator included
 const size_t kValueTextSize = 512;
+// Bytes for the one query of an entry's display name; a longer one is read in the walk.
+const DWORD kDisplayNameQuerySize = 512;
 
-// Registry data need not end in a NUL: the text ends at the first NUL or with the bytes
-// returned. Returns false, leaving the holder as it was, when the text does not fit.
-bool CopyValueText(char *holder, size_t holderSize, const BYTE *data, DWORD dataLength) {
+bool IsTextType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The ANSI registry functions turn characters that the code page lacks into look-alikes
+// ("best fit": a full-width Q becomes Q) or into '?'. Text is converted exactly or not at
+// all: in UTF-8 every character converts, but a lone surrogate does not.
+bool ConvertExactly(const wchar_t *text, int length, char *holder, size_t holderSize) {
+    const UINT codePage = GetACP();
+    const bool utf8 = codePage == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const int converted = length == 0 ? 0
+                          : WideCharToMultiByte(codePage,
+                                                utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                                text, length, holder,
+                                                static_cast<int>(holderSize - 1), nullptr,
+                                                utf8 ? nullptr : &usedDefault);
+    holder[converted > 0 && !usedDefault ? converted : 0] = '\0';
+    return length == 0 || (converted > 0 && !usedDefault);
+}
+
+// A value's data as text of the process's code page, up to the first NUL: text types
+// converted exactly, other types as their bytes. Returns false, leaving the holder empty,
+// when the text cannot be held exactly or does not fit.
+bool CopyValueText(char *holder, size_t holderSize, DWORD type, const BYTE *data,
+                   DWORD dataLength) {
+    if (IsTextType(type)) {
+        const wchar_t *text = reinterpret_cast<const wchar_t *>(data);
+        const int count = static_cast<int>(dataLength / sizeof(wchar_t));
+        int length = 0;
+        while (length < count && text[length] != L'\0') {
+            ++length;
+        }
+        return ConvertExactly(text, length, holder, holderSize);
+    }
     const void *nul = memchr(data, '\0', dataLength);
     const size_t length = nul ? static_cast<const BYTE *>(nul) - data : dataLength;
     if (length >= holderSize) {
+        holder[0] = '\0';
         return false;
     }
     memcpy(holder, data, length);
@@ -29,14 +63,31 @@ bool CopyValueText(char *holder, size_t holderSize, const BYTE *data, DWORD data
     return true;
 }
 
+// One query decides whether the entry can be the product's: the registry finds a value
+// named DisplayName in any letter case, and a key holds one value of a name. Only such an
+// entry is read value by value, for the exact letter case.
+bool MayBeProduct(HKEY entry) {
+    wchar_t data[kDisplayNameQuerySize / sizeof(wchar_t)];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    const LONG result = RegQueryValueExW(entry, kDisplayNameValue, nullptr, &type,
+                                         reinterpret_cast<BYTE *>(data), &size);
+    char displayName[kValueTextSize];
+    return result == ERROR_MORE_DATA ||
+           (result == ERROR_SUCCESS &&
+            CopyValueText(displayName, sizeof displayName, type,
+                          reinterpret_cast<const BYTE *>(data), size) &&
+            strcmp(displayName, kProductDisplayName) == 0);
+}
+
 // Reads the entry's display name and uninstall command into the zero-filled holders.
 // Returns false when the entry cannot be used: its buffers cannot be had, or its uninstall
-// command is too long to be carried whole.
+// command cannot be carried whole and exactly.
 bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
     DWORD valueCount = 0;
     DWORD longestName = 0;
     DWORD longestData = 0;
-    if (RegQueryInfoKeyA(entry, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+    if (RegQueryInfoKeyW(entry, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
                          &longestName, &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
         return false;
     }
@@ -44,8 +95,8 @@ bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
         return true;
     }
     const DWORD nameSize = longestName + 1;
-    const DWORD dataSize = longestData + 1;
-    char *name = static_cast<char *>(malloc(nameSize));
+    const DWORD dataSize = longestData + sizeof(wchar_t);
+    wchar_t *name = static_cast<wchar_t *>(malloc(nameSize * sizeof(wchar_t)));
     BYTE *data = static_cast<BYTE *>(malloc(dataSize));
     bool usable = name != nullptr && data != nullptr;
     for (DWORD index = 0; usable && index < valueCount; ++index) {
@@ -53,14 +104,14 @@ bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
         DWORD dataLength = dataSize;
         DWORD type = 0;
         // A value that changed or vanished since the size query is passed over.
-        if (RegEnumValueA(entry, index, name, &nameLength, nullptr, &type, data, &dataLength) !=
+        if (RegEnumValueW(entry, index, name, &nameLength, nullptr, &type, data, &dataLength) !=
             ERROR_SUCCESS) {
             continue;
         }
-        if (strcmp(name, kDisplayNameValue) == 0) {
-            CopyValueText(displayName, kValueTextSize, data, dataLength);
-        } else if (strcmp(name, kUninstallStringValue) == 0) {
-            usable = CopyValueText(command, kValueTextSize, data, dataLength);
+        if (wcscmp(name, kDisplayNameValue) == 0) {
+            CopyValueText(displayName, kValueTextSize, type, data, dataLength);
+        } else if (wcscmp(name, kUninstallStringValue) == 0) {
+            usable = CopyValueText(command, kValueTextSize, type, data, dataLength);
         }
     }
     free(data);
@@ -69,19 +120,14 @@ bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
 }
 
 // out is a holder of kValueTextSize bytes.
-bool ReadUninstallEntry(const char *entryName, char *out) {
-    char path[kEntryPathSize];
-    const int pathLength = snprintf(path, sizeof path, "%s\\%s", kUninstallKeyPath, entryName);
-    if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof path) {
-        return false;
-    }
+bool ReadUninstallEntry(HKEY uninstallKey, const wchar_t *entryName, char *out) {
     HKEY entry;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &entry) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(uninstallKey, entryName, 0, KEY_QUERY_VALUE, &entry) != ERROR_SUCCESS) {
         return false;
     }
     char displayName[kValueTextSize] = {};
     char command[kValueTextSize] = {};
-    const bool usable = ReadEntryTexts(entry, displayName, command);
+    const bool usable = MayBeProduct(entry) && ReadEntryTexts(entry, displayName, command);
     RegCloseKey(entry);
     if (!usable || displayName[0] == '\0' || command[0] == '\0' ||
         strcmp(displayName, kProductDisplayName) != 0) {
@@ -104,7 +150,7 @@ bool FindUninstallCommand(char *out, size_t outSize) {
         ERROR_SUCCESS) {
         return false;
     }
-    char entryName[kEntryNameSize];
+    wchar_t entryName[kEntryNameSize];
     char result[kValueTextSize];
     bool found = false;
     for (DWORD index = 0; !found; ++index) {
@@ -112,12 +158,12 @@ bool FindUninstallCommand(char *out, size_t outSize) {
         memset(result, 0, sizeof result);
         // The length counts the terminator, so the whole holder admits the registry's
         // longest names (255 characters).
-        DWORD nameLength = sizeof entryName;
-        if (RegEnumKeyExA(uninstallKey, index, entryName, &nameLength, nullptr, nullptr, nullptr,
+        DWORD nameLength = kEntryNameSize;
+        if (RegEnumKeyExW(uninstallKey, index, entryName, &nameLength, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS) {
             break;
         }
-        found = ReadUninstallEntry(entryName, result);
+        found = ReadUninstallEntry(uninstallKey, entryName, result);
     }
     RegCloseKey(uninstallKey);
     // A cut command would run something other than what is registered: hand out none.

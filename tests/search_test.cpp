@@ -21,6 +21,7 @@ struct SearchCase {
     const char *title;
     std::vector<Entry> entries;
     std::string expected;  // empty: the search finds nothing
+    bool legacyCodePage = false;  // holds only where the code page is not UTF-8
 };
 
 RegistryValue Raw(const char *name, DWORD type, const std::string &bytes) {
@@ -117,6 +118,23 @@ const SearchCase kSearchCases[] = {
     {"512-character command never cut",
      {Product("1", kCommand511 + "x"), kLaterProduct},
      kLaterCommand},
+    // Windows would read it as "Quendal": a look-alike for each letter.
+    {"display name in full-width letters",
+     {{"1", {Wide("DisplayName", u"\uFF31\uFF55\uFF45\uFF4E\uFF44\uFF41\uFF4C"),
+             Text("UninstallString", kCommand)}},
+      kLaterProduct},
+     kLaterCommand},
+    {"command with a letter outside the code page",
+     {{"1", {Text("DisplayName", "Quendal"),
+             Wide("UninstallString", u"C:\\Apps\\Quendal\U0001F600\\remove.exe")}},
+      kLaterProduct},
+     kLaterCommand, true},
+    {"command with a lone surrogate",
+     {{"1", {Text("DisplayName", "Quendal"),
+             Wide("UninstallString", std::u16string(u"C:\\Apps\\Q") + char16_t(0xD800) +
+                                         u"\\remove.exe")}},
+      kLaterProduct},
+     kLaterCommand},
     // Its whole path has 307 characters: Wine's ANSI registry calls refuse to open it, Windows
     // opens it; either way it holds no values and is passed over.
     {"255-character entry name does not end the walk",
@@ -133,6 +151,9 @@ protected:
 };
 
 TEST_P(SearchTest, FindsTheFirstUsableProductEntry) {
+    if (GetParam().legacyCodePage && GetACP() == CP_UTF8) {
+        GTEST_SKIP() << "UTF-8 holds every character";
+    }
     for (const Entry &entry : GetParam().entries) {
         ASSERT_TRUE(WriteEntry(kTestEntryPrefix + entry.name, entry.values)) << entry.name;
     }

@@ -48,10 +48,51 @@ std::string BuildEnvironment(const std::vector<EnvironmentChange> &changes) {
     return block;
 }
 
+// The "\\?\" form: paths longer than MAX_PATH work on Windows as they do on Wine.
+std::wstring LongPath(const std::string &path) {
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                                    &wide[0], static_cast<int>(wide.size())));
+    return L"\\\\?\\" + wide;
+}
+
+bool RemoveTree(const std::wstring &folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            const std::wstring path = folder + L"\\" + name;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                DeleteFileW(path.c_str());
+            } else if (name != L"." && name != L"..") {
+                RemoveTree(path);
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(folder.c_str()) != 0;
+}
+
 }  // namespace
 
 RegistryValue Text(const char *name, const std::string &text) {
     return {name, REG_SZ, text + '\0'};
+}
+
+RegistryValue Wide(const char *name, const std::u16string &text) {
+    return {name, REG_SZ,
+            std::string(reinterpret_cast<const char *>(text.c_str()),
+                        (text.size() + 1) * sizeof(char16_t)),
+            true};
+}
+
+std::u16string Utf16(const std::string &utf8) {
+    std::u16string wide(utf8.size(), u'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    reinterpret_cast<wchar_t *>(&wide[0]),
+                                    static_cast<int>(wide.size())));
+    return wide;
 }
 
 bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
@@ -70,9 +111,12 @@ bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &value
     bool written = created == ERROR_SUCCESS;
     for (size_t index = 0; written && index < values.size(); ++index) {
         const RegistryValue &value = values[index];
-        written = RegSetValueExA(entry, value.name, 0, value.type,
-                                 reinterpret_cast<const BYTE *>(value.data.data()),
-                                 static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+        const BYTE *data = reinterpret_cast<const BYTE *>(value.data.data());
+        const DWORD size = static_cast<DWORD>(value.data.size());
+        const std::wstring wideName(value.name, value.name + strlen(value.name));
+        written = (value.wide ? RegSetValueExW(entry, wideName.c_str(), 0, value.type, data, size)
+                              : RegSetValueExA(entry, value.name, 0, value.type, data, size)) ==
+                  ERROR_SUCCESS;
     }
     if (created == ERROR_SUCCESS) {
         RegCloseKey(entry);
@@ -271,10 +315,25 @@ bool RemoveFiles(const std::string &folder) {
 // A program that has just closed may still hold its files for a moment.
 void RemoveFolder(const std::string &folder) {
     for (int attempt = 0; attempt < 50 && PathExists(folder); ++attempt) {
-        if (!RemoveFiles(folder) || !RemoveDirectoryA(folder.c_str())) {
+        if (!RemoveTree(LongPath(folder))) {
             Sleep(100);
         }
     }
+}
+
+bool PlaceFile(const std::string &path) {
+    const std::wstring wide = LongPath(path);
+    for (size_t at = wide.find(L'\\', 7); at != std::wstring::npos;
+         at = wide.find(L'\\', at + 1)) {
+        CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+    }
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
 }
 
 std::string ReadFile(const std::string &path) {

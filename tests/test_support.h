@@ -14,10 +14,14 @@ struct RegistryValue {
     const char *name;
     DWORD type;
     std::string data;  // stored as given: add the terminator where the value should have one
+    bool wide = false;  // data is UTF-16, stored through the wide function
 };
 
-// Text values with their terminator, the way programs normally store them.
+// Text values with their terminator, the way programs normally store them: in this
+// process's code page, or as UTF-16, the way the registry keeps text.
 RegistryValue Text(const char *name, const std::string &text);
+RegistryValue Wide(const char *name, const std::u16string &text);
+std::u16string Utf16(const std::string &utf8);
 
 // Writes an uninstall entry; view is 0 for the view a 32-bit program sees by default.
 bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
@@ -66,7 +70,8 @@ std::string Quoted(const std::string &text);  // as one argument of a command li
 
 bool PathExists(const std::string &path);
 bool RemoveFiles(const std::string &folder);  // the files directly in it; false if any stay
-void RemoveFolder(const std::string &folder);
+void RemoveFolder(const std::string &folder);  // with all it holds
+bool PlaceFile(const std::string &path);        // an empty file, and the folders on its way
 std::string ReadFile(const std::string &path);
 
 #endif
