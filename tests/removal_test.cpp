@@ -43,20 +43,26 @@ std::string Setting(const char *variable, const char *fallback) {
     return value && *value ? value : fallback;
 }
 
-// {drive}, {share}, {plain}, {spaced}, {tool} and {stand-in} in a table's text, as this
-// machine has them.
+// The letter Q in full width (U+FF31) in UTF-8: the ANSI functions of a code page without
+// it read "Quendal".
+const char kFullWidthFolder[] = "{drive}\\\xEF\xBC\xB1uendal";
+// One character more than a current folder may have; a name has at most 255.
+const std::string kLongFolder =
+    "{drive}\\" + std::string(200, 'l') + "\\" + std::string(259 - 3 - 200 - 1, 'l');
+
+// {drive}, {share}, {share/} (with slashes), {plain}, {spaced}, {full-width}, {long},
+// {tool} and {stand-in} in a table's text, as this machine has them.
 std::string Expand(const std::string &text) {
     std::string expanded =
         Replace(text, "{stand-in}", TestDirectory() + "\\quendal_stand_in.exe");
+    expanded = Replace(expanded, "{full-width}", kFullWidthFolder);
+    expanded = Replace(expanded, "{long}", kLongFolder);
+    expanded = Replace(expanded, "{share/}", Replace(Setting(kShareVariable, kDefaultShare), "\\", "/"));
     expanded = Replace(expanded, "{plain}", "{drive}\\Quendal");
     expanded = Replace(expanded, "{spaced}", "{drive}\\Orvanex Quendal");
     expanded = Replace(expanded, "{tool}", "{drive}\\scratch");
     expanded = Replace(expanded, "{share}", Setting(kShareVariable, kDefaultShare));
     return Replace(expanded, "{drive}", Setting(kDriveVariable, kDefaultDrive));
-}
-
-void SetUninstallString(const std::string &command) {
-    ASSERT_TRUE(WriteEntry(kProductEntry, {Text("UninstallString", command)}));
 }
 
 class ToolTest : public testing::Test {
@@ -71,7 +77,8 @@ protected:
         RemoveTestEntries();
         DeleteFileA(StandInLogPath().c_str());
         for (const std::string &folder :
-             {Expand("{spaced}"), Expand("{plain}"), Expand("{tool}"), ProductFolder()}) {
+             {Expand("{spaced}"), Expand("{plain}"), Expand("{tool}"), Expand("{full-width}"),
+              Expand("{long}"), Expand("{drive}\\cmd x"), ProductFolder()}) {
             RemoveFolder(folder);
         }
         RemoveFiles(Expand("{drive}\\"));
@@ -203,11 +210,13 @@ struct CommandCase {
     const char *command;  // with the names of Expand
     const char *folder;   // where the uninstaller is started; nullptr: nothing is started
     const char *commandLine;
-    const char *uninstaller = "uninst.exe";  // its file name there
+    // Copies of the stand-in beside its uninst.exe (and Uninstall.exe, always there): the
+    // uninstaller's own name, or programs that must never run.
+    std::vector<std::string> copies = {};
+    const char *interpreter = nullptr;  // COMSPEC, when not the system's
 };
 
 const char kBlankName[] = "Uninstall Quendal.exe";
-
 const CommandCase kCommandCases[] = {
     {"plain path", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst"},
     {"plain path with arguments", "{plain}\\uninst.exe /S /v", "{plain}",
@@ -217,46 +226,106 @@ const CommandCase kCommandCases[] = {
      ".\\uninst.exe /S \"/d=a b\" /uninst"},
     {"below a drive", "{drive}\\uninst.exe", "{drive}\\", ".\\uninst.exe /uninst"},
     {"quoted below a drive", "\"{drive}\\uninst.exe\"", "{drive}\\", ".\\uninst.exe /uninst"},
+    {"forward slashes", "{drive}/Quendal/uninst.exe", "{plain}", ".\\uninst.exe /uninst"},
+    {"backslash in an argument", "{plain}\\uninst.exe /log={tool}\\u.log", "{plain}",
+     ".\\uninst.exe /log={tool}\\u.log /uninst"},
     {"missing folder", "{drive}\\Missing\\uninst.exe", nullptr, nullptr},
     {"no folder", "uninst.exe", nullptr, nullptr},
+    {"relative folder", ".\\uninst.exe", nullptr, nullptr},
+    {"missing uninstaller", "\"{plain}\\missing.exe\"", nullptr, nullptr},
     {"quote never closed", "\"{plain}\\uninst.exe", nullptr, nullptr},
     {"quoted name with a blank", "\"{spaced}\\Uninstall Quendal.exe\" /allusers", "{spaced}",
-     "\".\\Uninstall Quendal.exe\" /allusers /uninst", kBlankName},
+     "\".\\Uninstall Quendal.exe\" /allusers /uninst", {kBlankName}},
     {"bare name with a blank", "{spaced}\\Uninstall Quendal.exe", "{spaced}",
-     "\".\\Uninstall Quendal.exe\" /uninst", kBlankName},
+     "\".\\Uninstall Quendal.exe\" /uninst", {kBlankName}},
+    {"bare name with a blank and arguments", "{spaced}\\Uninstall Quendal.exe /S", "{spaced}",
+     "\".\\Uninstall Quendal.exe\" /S /uninst", {kBlankName}},
+    {"semicolon in the name", "{plain}\\un;inst.exe", "{plain}", "\".\\un;inst.exe\" /uninst",
+     {"un;inst.exe", "un.exe"}},
+    {"no extension, a .com beside", "{plain}\\uninst", "{plain}", ".\\uninst.exe /uninst",
+     {"uninst.com"}},
     {"quoted name with a blank not there", "\"{plain}\\Uninstall Quendal.exe\"", nullptr,
      nullptr},
     {"no file name", "{plain}\\", nullptr, nullptr},
     {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr},
     {"network share", "{share}\\Quendal\\uninst.exe", nullptr, nullptr},
+    {"network share with slashes", "{share/}/Quendal\\uninst.exe", nullptr, nullptr},
+    // Characters the interpreter acts on: each would start another program, write a file or
+    // change the name.
+    {"ampersand in the name", "{plain}\\un&inst.exe", nullptr, nullptr,
+     {"un&inst.exe", "un.exe", "inst.exe"}},
+    {"ampersand in a quoted argument", "\"{plain}\\uninst.exe\" \"/LOG=a&b\"", nullptr, nullptr},
+    {"pipe", "\"{plain}\\uninst.exe\" /S | x.exe", nullptr, nullptr, {"x.exe"}},
+    {"output redirected", "\"{plain}\\uninst.exe\" /S > {tool}\\written.txt", nullptr,
+     nullptr},
+    {"caret in the name", "{plain}\\un^inst.exe", nullptr, nullptr, {"un^inst.exe"}},
+    {"variable in the name", "{plain}\\un%OS%.exe", nullptr, nullptr,
+     {"un%OS%.exe", "unWindows_NT.exe"}},
+    {"full-width letter in the folder, which is not there", "{full-width}\\uninst.exe", nullptr,
+     nullptr},
+    {"full-width letter in the folder", "{full-width}\\uninst.exe", kFullWidthFolder,
+     ".\\uninst.exe /uninst"},
+    {"folder of 259 characters", "{long}\\uninst.exe", nullptr, nullptr},
+    {"interpreter path with a blank", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst",
+     {}, "{drive}\\cmd x\\cmd.exe"},
 };
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
 
 class CommandTest : public ToolTest, public testing::WithParamInterface<CommandCase> {};
 
+// A copy of the system's interpreter where the path has a blank, and a program of the name
+// before the blank that must never run.
+void PlaceInterpreter(const std::string &interpreter) {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string folder = interpreter.substr(0, interpreter.rfind('\\'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((std::string(system) + "\\cmd.exe").c_str(), interpreter.c_str(),
+                          FALSE));
+    ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
+                          (interpreter.substr(0, interpreter.find(' ')) + ".exe").c_str(),
+                          FALSE));
+}
+
 TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     const CommandCase &test = GetParam();
     ASSERT_NO_FATAL_FAILURE(PlaceDecoy());
     const std::string folder = Expand(test.folder ? test.folder : "{plain}");
-    ASSERT_NO_FATAL_FAILURE(Install(folder, "/work=0"));
-    // The program cmd runs for ".\Uninstall Quendal.exe" when the name is not quoted.
-    for (const char *name : {test.uninstaller, "Uninstall.exe"}) {
-        CopyFileA((folder + "\\uninst.exe").c_str(), (folder + "\\" + name).c_str(), TRUE);
+    // Installed under a name this process's code page holds, then renamed.
+    const bool renamed = test.folder && strcmp(test.folder, kFullWidthFolder) == 0;
+    const std::string installed = renamed ? Expand("{plain}") : folder;
+    ASSERT_NO_FATAL_FAILURE(Install(installed, "/work=0"));
+    std::vector<std::string> copies = test.copies;
+    copies.push_back("Uninstall.exe");
+    for (const std::string &name : copies) {
+        ASSERT_TRUE(CopyFileA((installed + "\\uninst.exe").c_str(),
+                              (installed + "\\" + name).c_str(), TRUE))
+            << name;
     }
-    ASSERT_NO_FATAL_FAILURE(SetUninstallString(Expand(test.command)));
+    ASSERT_TRUE(!renamed || RenameFolder(installed, folder));
+    // Present, so that only the name's length keeps it from running.
+    ASSERT_TRUE(PlaceFile(Expand("{long}\\uninst.exe")));
+    std::vector<EnvironmentChange> changes;
+    const std::string interpreter = test.interpreter ? Expand(test.interpreter) : "";
+    if (test.interpreter) {
+        ASSERT_NO_FATAL_FAILURE(PlaceInterpreter(interpreter));
+        changes.push_back({"COMSPEC", interpreter.c_str()});
+    }
+    ASSERT_TRUE(WriteEntry(kProductEntry, {Wide("UninstallString", Utf16(Expand(test.command)))}));
 
-    const ProgramRun run = RunTool();
+    const ProgramRun run = RunTool("", changes);
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
+    EXPECT_FALSE(PathExists(Expand("{tool}\\written.txt")));
     const std::vector<std::string> started = LogLines("started");
     if (!test.folder) {
         EXPECT_EQ(ReadFile(StandInLogPath()), "") << "an uninstaller was started";
         return;
     }
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0], folder + "|" + test.commandLine);
+    ASSERT_EQ(started.size(), 1u) << ReadFile(StandInLogPath());
+    EXPECT_EQ(started[0], folder + "|" + Expand(test.commandLine));
     EXPECT_FALSE(EntryExists(kProductEntry));
     // The uninstaller worked in the interpreter's process and closed its window before the
     // interpreter returned: the pause after that return and the final one both pass.

@@ -48,11 +48,18 @@ std::string BuildEnvironment(const std::vector<EnvironmentChange> &changes) {
     return block;
 }
 
-// The "\\?\" form: paths longer than MAX_PATH work on Windows as they do on Wine.
+// The "\\\\?\\" form, in which paths longer than MAX_PATH work on Windows as they do on
+// Wine. The tests write names this process's code page lacks in UTF-8.
 std::wstring LongPath(const std::string &path) {
     std::wstring wide(path.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                    &wide[0], static_cast<int>(wide.size())));
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
+                                     static_cast<int>(path.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    if (length == 0) {
+        length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                                     &wide[0], static_cast<int>(wide.size()));
+    }
+    wide.resize(length);
     return L"\\\\?\\" + wide;
 }
 
@@ -314,11 +321,17 @@ bool RemoveFiles(const std::string &folder) {
 
 // A program that has just closed may still hold its files for a moment.
 void RemoveFolder(const std::string &folder) {
-    for (int attempt = 0; attempt < 50 && PathExists(folder); ++attempt) {
-        if (!RemoveTree(LongPath(folder))) {
+    const std::wstring path = LongPath(folder);
+    for (int attempt = 0; attempt < 50 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+         ++attempt) {
+        if (!RemoveTree(path)) {
             Sleep(100);
         }
     }
+}
+
+bool RenameFolder(const std::string &from, const std::string &to) {
+    return MoveFileW(LongPath(from).c_str(), LongPath(to).c_str()) != 0;
 }
 
 bool PlaceFile(const std::string &path) {

@@ -70,8 +70,10 @@ std::string Quoted(const std::string &text);  // as one argument of a command li
 
 bool PathExists(const std::string &path);
 bool RemoveFiles(const std::string &folder);  // the files directly in it; false if any stay
-void RemoveFolder(const std::string &folder);  // with all it holds
-bool PlaceFile(const std::string &path);        // an empty file, and the folders on its way
+// With all it holds. Both take names this process's code page lacks in UTF-8.
+void RemoveFolder(const std::string &folder);
+bool PlaceFile(const std::string &path);  // an empty file, and the folders on its way
+bool RenameFolder(const std::string &from, const std::string &to);
 std::string ReadFile(const std::string &path);
 
 #endif
