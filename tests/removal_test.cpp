@@ -9,11 +9,8 @@
 
 namespace {
 
-// A drive of the tests' own, so that they can put programs at its root, and the same folder
-// as a network share: the test prefix maps Q: and \\tessarune\q to a folder of its own;
-// run-checks.cmd sets both on Windows.
-const char kDriveVariable[] = "TESSARUNE_DRIVE";
-const char kDefaultDrive[] = "Q:";
+// The same folder as the tests' drive, as a network share: the test prefix maps
+// \\tessarune\q to it; run-checks.cmd sets it on Windows.
 const char kShareVariable[] = "TESSARUNE_SHARE";
 const char kDefaultShare[] = "\\\\tessarune\\q";
 const unsigned long long kTicksPerMs = 10000;
@@ -38,31 +35,20 @@ std::string Replace(std::string text, const std::string &from, const std::string
     return text;
 }
 
-std::string Setting(const char *variable, const char *fallback) {
-    const char *value = getenv(variable);
-    return value && *value ? value : fallback;
-}
-
-// The letter Q in full width (U+FF31) in UTF-8: the ANSI functions of a code page without
-// it read "Quendal".
-const char kFullWidthFolder[] = "{drive}\\\xEF\xBC\xB1uendal";
-// One character more than a current folder may have; a name has at most 255.
-const std::string kLongFolder =
-    "{drive}\\" + std::string(200, 'l') + "\\" + std::string(259 - 3 - 200 - 1, 'l');
-
-// {drive}, {share}, {share/} (with slashes), {plain}, {spaced}, {full-width}, {long},
-// {tool} and {stand-in} in a table's text, as this machine has them.
+// {drive}, {share}, {share/} (with slashes), {stand-in} and the scratch names ({plain},
+// {tool} and the like) in a table's text, as this machine has them.
 std::string Expand(const std::string &text) {
     std::string expanded =
         Replace(text, "{stand-in}", TestDirectory() + "\\quendal_stand_in.exe");
-    expanded = Replace(expanded, "{full-width}", kFullWidthFolder);
-    expanded = Replace(expanded, "{long}", kLongFolder);
-    expanded = Replace(expanded, "{share/}", Replace(Setting(kShareVariable, kDefaultShare), "\\", "/"));
-    expanded = Replace(expanded, "{plain}", "{drive}\\Quendal");
-    expanded = Replace(expanded, "{spaced}", "{drive}\\Orvanex Quendal");
-    expanded = Replace(expanded, "{tool}", "{drive}\\scratch");
-    expanded = Replace(expanded, "{share}", Setting(kShareVariable, kDefaultShare));
-    return Replace(expanded, "{drive}", Setting(kDriveVariable, kDefaultDrive));
+    for (const ScratchName &known : kScratchNames) {
+        if (known.placeholder) {
+            expanded = Replace(expanded, known.placeholder, "{drive}\\" + known.name);
+        }
+    }
+    const std::string share = Setting(kShareVariable, kDefaultShare);
+    expanded = Replace(expanded, "{share/}", Replace(share, "\\", "/"));
+    expanded = Replace(expanded, "{share}", share);
+    return Replace(expanded, "{drive}", ScratchDrive());
 }
 
 class ToolTest : public testing::Test {
@@ -76,12 +62,8 @@ protected:
     static void CleanUp() {
         RemoveTestEntries();
         DeleteFileA(StandInLogPath().c_str());
-        for (const std::string &folder :
-             {Expand("{spaced}"), Expand("{plain}"), Expand("{tool}"), Expand("{full-width}"),
-              Expand("{long}"), Expand("{drive}\\cmd x"), ProductFolder()}) {
-            RemoveFolder(folder);
-        }
-        RemoveFiles(Expand("{drive}\\"));
+        RemoveScratchNames();
+        RemoveClaimedProduct();
     }
 
     static void Install(const std::string &folder, const std::string &options) {
@@ -263,11 +245,11 @@ const CommandCase kCommandCases[] = {
      {"un%OS%.exe", "unWindows_NT.exe"}},
     {"full-width letter in the folder, which is not there", "{full-width}\\uninst.exe", nullptr,
      nullptr},
-    {"full-width letter in the folder", "{full-width}\\uninst.exe", kFullWidthFolder,
+    {"full-width letter in the folder", "{full-width}\\uninst.exe", "{full-width}",
      ".\\uninst.exe /uninst"},
     {"folder of 259 characters", "{long}\\uninst.exe", nullptr, nullptr},
     {"interpreter path with a blank", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst",
-     {}, "{drive}\\cmd x\\cmd.exe"},
+     {}, "{interpreter}\\cmd.exe"},
 };
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
@@ -293,7 +275,7 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     ASSERT_NO_FATAL_FAILURE(PlaceDecoy());
     const std::string folder = Expand(test.folder ? test.folder : "{plain}");
     // Installed under a name this process's code page holds, then renamed.
-    const bool renamed = test.folder && strcmp(test.folder, kFullWidthFolder) == 0;
+    const bool renamed = test.folder && strcmp(test.folder, "{full-width}") == 0;
     const std::string installed = renamed ? Expand("{plain}") : folder;
     ASSERT_NO_FATAL_FAILURE(Install(installed, "/work=0"));
     std::vector<std::string> copies = test.copies;

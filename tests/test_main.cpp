@@ -1,16 +1,31 @@
 // GoogleTest's entry point, with a closing line "N passed, M failed" for run-checks.cmd and
-// whoever reads its output.
+// whoever reads its output. Before any test writes anything, the checks look at the machine
+// and refuse, with status 2, where they would touch what is not theirs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+const int kRefusedStatus = 2;
+
+}  // namespace
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    if (!GTEST_FLAG_GET(list_tests)) {
-        const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
-        printf("%d passed, %d failed\n", tests.successful_test_count(),
-               tests.failed_test_count());
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
     }
+    const std::string reason = ReasonToRefuse();
+    if (!reason.empty()) {
+        printf("The checks refuse to run: %s.\n", reason.c_str());
+        return kRefusedStatus;
+    }
+    const int status = RUN_ALL_TESTS();
+    const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
+    printf("%d passed, %d failed\n", tests.successful_test_count(), tests.failed_test_count());
     return status;
 }

@@ -237,6 +237,9 @@ std::string StandInLogPath() { return TempPath(kStandInLogName); }
 
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {
+    if (folder == ProductFolder()) {
+        ClaimProductFolder();
+    }
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
                                           Quoted(std::string("/entry=") + kProductEntry) +
@@ -249,6 +252,7 @@ bool InstallProduct(const std::string &folder, const std::string &options,
 // The engine reads an option's value up to the next " /", blanks and all, and takes /D=,
 // the folder, last: none of them in quotes.
 bool InstallRealProduct(const std::string &options) {
+    ClaimProductFolder();
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_setup.exe") +
                                           " /S /ENTRY=" + kProductEntry + " " + options +
                                           " /D=" + ProductFolder(),
@@ -301,22 +305,6 @@ std::string Quoted(const std::string &text) {
 
 bool PathExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool RemoveFiles(const std::string &folder) {
-    bool removed = true;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return removed;
-    }
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            removed = DeleteFileA((folder + "\\" + found.cFileName).c_str()) && removed;
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return removed;
 }
 
 // A program that has just closed may still hold its files for a moment.

@@ -68,8 +68,29 @@ ProgramRun RunTessarune(const std::string &arguments, const std::string &directo
                         const std::vector<EnvironmentChange> &changes = {});
 std::string Quoted(const std::string &text);  // as one argument of a command line
 
+// The checks write only into a scratch folder of their own, reached through a drive mapped
+// to it (run-checks.cmd and the test prefix set both), into uninstall entries of their own
+// names, and into the product's folder when they install the product.
+inline constexpr char kDriveVariable[] = "TESSARUNE_DRIVE";
+inline constexpr char kScratchVariable[] = "TESSARUNE_SCRATCH";
+std::string Setting(const char *variable, const char *fallback = "");
+std::string ScratchDrive();  // "Q:" unless set
+// {plain}, {tool} and the like in the tests' tables: the folders and files the checks put at
+// their drive's root, named in one place. The guard admits these, cleaning up removes them.
+struct ScratchName {
+    const char *placeholder;  // nullptr: a file that a product installed at the root has
+    std::string name;
+};
+extern const std::vector<ScratchName> kScratchNames;
+void RemoveScratchNames();
+void ClaimProductFolder();    // a record, before installing, that the checks did it
+void RemoveClaimedProduct();  // the product's folder, when the checks installed it
+// Why the checks must not run on this machine, or "" when they may: a Quendal they did not
+// install, a scratch folder holding what they did not put there, or a drive that does not
+// show the scratch folder.
+std::string ReasonToRefuse();
+
 bool PathExists(const std::string &path);
-bool RemoveFiles(const std::string &folder);  // the files directly in it; false if any stay
 // With all it holds. Both take names this process's code page lacks in UTF-8.
 void RemoveFolder(const std::string &folder);
 bool PlaceFile(const std::string &path);  // an empty file, and the folders on its way
