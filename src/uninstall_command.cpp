@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -127,12 +128,8 @@ bool JoinCommandText(char *text, size_t size, const char *interpreter, const cha
                                   nameQuote, kCurrentDirectoryPrefix, name, nameQuote,
                                   arguments, kSilentSwitch, kClosingPiece, outer};
     text[0] = '\0';
-    for (const char *piece : pieces) {
-        if (!Append(text, size, piece)) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(std::begin(pieces), std::end(pieces),
+                       [&](const char *piece) { return Append(text, size, piece); });
 }
 
 }  // namespace
