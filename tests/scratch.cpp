@@ -74,43 +74,23 @@ std::string StrangerIn(const std::string &scratch) {
     return text;
 }
 
-bool IsOwnEntry(const char *name) {
-    return strncmp(name, kTestEntryPrefix, strlen(kTestEntryPrefix)) == 0;
-}
-
 // An entry named Quendal in either registry view that the checks did not write; "" when
 // none.
 std::string ForeignProductEntry() {
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY uninstall;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | view,
-                          &uninstall) != ERROR_SUCCESS) {
-            continue;
+    std::string foreign;
+    WalkEntries([&](HKEY list, const char *name, REGSAM) {
+        // Of any type, as the tool reads it.
+        char displayName[64] = {};
+        DWORD size = sizeof displayName - 1;
+        if (foreign.empty() && !IsOwnEntry(name) &&
+            RegGetValueA(list, name, "DisplayName", RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                         displayName, &size) == ERROR_SUCCESS &&
+            strcmp(displayName, kProductName) == 0) {
+            foreign = name;
         }
-        char name[256];
-        std::string foreign;
-        for (DWORD index = 0; foreign.empty(); ++index) {
-            DWORD length = sizeof name;
-            if (RegEnumKeyExA(uninstall, index, name, &length, nullptr, nullptr, nullptr,
-                              nullptr) != ERROR_SUCCESS) {
-                break;
-            }
-            // Of any type, as the tool reads it.
-            char displayName[64] = {};
-            DWORD size = sizeof displayName - 1;
-            if (!IsOwnEntry(name) &&
-                RegGetValueA(uninstall, name, "DisplayName", RRF_RT_ANY | RRF_NOEXPAND, nullptr,
-                             displayName, &size) == ERROR_SUCCESS &&
-                strcmp(displayName, kProductName) == 0) {
-                foreign = name;
-            }
-        }
-        RegCloseKey(uninstall);
-        if (!foreign.empty()) {
-            return foreign;
-        }
-    }
-    return "";
+        return true;
+    });
+    return foreign;
 }
 
 // Quendal's folder in either Program Files, unless the checks installed it; "" when none.

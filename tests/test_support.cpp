@@ -141,14 +141,17 @@ bool EntryExists(const std::string &name) {
     return true;
 }
 
-void RemoveTestEntries() {
+bool IsOwnEntry(const char *name) {
+    return strncmp(name, kTestEntryPrefix, strlen(kTestEntryPrefix)) == 0;
+}
+
+void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit) {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         HKEY uninstall;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | view,
                           &uninstall) != ERROR_SUCCESS) {
             continue;
         }
-        // Deleting shifts the indices: enumerate afresh after each deletion.
         char name[256];
         for (DWORD index = 0;;) {
             DWORD length = sizeof name;
@@ -156,13 +159,17 @@ void RemoveTestEntries() {
                               nullptr) != ERROR_SUCCESS) {
                 break;
             }
-            if (strncmp(name, kTestEntryPrefix, strlen(kTestEntryPrefix)) != 0 ||
-                RegDeleteKeyExA(uninstall, name, view, 0) != ERROR_SUCCESS) {
-                ++index;
-            }
+            index += visit(uninstall, name, view) ? 1 : 0;
         }
         RegCloseKey(uninstall);
     }
+}
+
+void RemoveTestEntries() {
+    // Deleting shifts the indices: the walk stays at a deleted entry's index.
+    WalkEntries([](HKEY list, const char *name, REGSAM view) {
+        return !IsOwnEntry(name) || RegDeleteKeyExA(list, name, view, 0) != ERROR_SUCCESS;
+    });
 }
 
 std::string CaseName(const char *title) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ std::u16string Utf16(const std::string &utf8);
 bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
                 REGSAM view = 0);
 bool EntryExists(const std::string &name);
+bool IsOwnEntry(const char *name);  // written by the tests: named with the prefix
+// Each uninstall entry of both registry views in turn: visit(list, name, view) returns
+// false when it deleted the entry, so that the walk stays at that index.
+void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit);
 void RemoveTestEntries();
 
 struct EnvironmentChange {
