@@ -33,6 +33,9 @@ bool IsOnLocalDrive(const char *path) {
     return letter >= 'a' && letter <= 'z' && path[1] == ':' && IsFolderSeparator(path[2]);
 }
 
+// Byte by byte: no UTF-8 character holds the byte of '\' or '/'. In a double-byte code page
+// a character's second byte may; the folder cut there is none that can be entered, and
+// nothing runs.
 const char *FileNameOf(const char *path) {
     const char *name = path;
     for (const char *at = path; *at; ++at) {
