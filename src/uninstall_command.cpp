@@ -122,10 +122,13 @@ bool Append(char *text, size_t size, const char *piece) {
 }
 
 // cmd /c drops the first and the last double quote of its command and runs the rest: an
-// interpreter path with a blank gets quotes of its own, and the whole a pair around them.
+// interpreter path with a blank (or a character cmd acts on) gets quotes of its own, and
+// the whole a pair around them.
 bool JoinCommandText(char *text, size_t size, const char *interpreter, const char *name,
                      const char *arguments) {
-    const char *outer = strpbrk(interpreter, kWordSeparators) ? kQuote : "";
+    const bool quoted = strpbrk(interpreter, kWordSeparators) ||
+                        strpbrk(interpreter, kInterpreterCharacters);
+    const char *outer = quoted ? kQuote : "";
     const char *nameQuote = strpbrk(name, kWordSeparators) ? kQuote : "";
     const char *const pieces[] = {outer, outer, interpreter, outer, kSwitchPiece,
                                   nameQuote, kCurrentDirectoryPrefix, name, nameQuote,

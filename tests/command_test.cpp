@@ -77,6 +77,8 @@ const BuildCase kBuildCases[] = {
      {kLongName + "\\uninst.exe"}, nullptr, nullptr},
     {"interpreter path with a blank", "{d}\\uninst.exe", {"uninst.exe"}, "{d}",
      ".\\uninst.exe", "C:\\Program Files\\cmd x\\cmd.exe"},
+    {"interpreter path with an ampersand", "{d}\\uninst.exe", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe", "C:\\a&b\\cmd.exe"},
 };
 
 void PrintTo(const BuildCase &test, std::ostream *out) { *out << test.title; }
@@ -127,7 +129,7 @@ TEST_P(BuildTest, RunsTheRegisteredProgramOrNothing) {
     EXPECT_EQ(folder, Expand(test.folder));
     const std::string interpreter(test.interpreter);
     const std::string expected =
-        interpreter.find(' ') == std::string::npos
+        interpreter.find_first_of(" &") == std::string::npos
             ? interpreter + " /c \"" + Expand(test.program) + " /uninst\""
             : "\"\"" + interpreter + "\" /c \"" + Expand(test.program) + " /uninst\"\"";
     EXPECT_EQ(text, expected);
