@@ -167,7 +167,7 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
     EXPECT_FALSE(entryLeft) << "the tool ended before the uninstaller had removed the product";
-    EXPECT_FALSE(folderLeft) << ReadFile(StandInLogPath());
+    EXPECT_FALSE(folderLeft) << FileContents(StandInLogPath());
     if (test.lingers) {
         ExpectLingererUntouched(run);
     }
@@ -303,10 +303,10 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     EXPECT_FALSE(PathExists(Expand("{tool}\\written.txt")));
     const std::vector<std::string> started = LogLines("started");
     if (!test.folder) {
-        EXPECT_EQ(ReadFile(StandInLogPath()), "") << "an uninstaller was started";
+        EXPECT_EQ(FileContents(StandInLogPath()), "") << "an uninstaller was started";
         return;
     }
-    ASSERT_EQ(started.size(), 1u) << ReadFile(StandInLogPath());
+    ASSERT_EQ(started.size(), 1u) << FileContents(StandInLogPath());
     EXPECT_EQ(started[0], folder + "|" + Expand(test.commandLine));
     EXPECT_FALSE(EntryExists(kProductEntry));
     // The uninstaller worked in the interpreter's process and closed its window before the
@@ -330,7 +330,7 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.output, "");
     }
-    EXPECT_EQ(ReadFile(StandInLogPath()), "") << "an uninstaller was started";
+    EXPECT_EQ(FileContents(StandInLogPath()), "") << "an uninstaller was started";
     EXPECT_TRUE(EntryExists(kProductEntry));
     // Found but not run: the pause after the search and the final pause still pass.
     EXPECT_GE(unset.elapsedMs, 400u);

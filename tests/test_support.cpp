@@ -230,7 +230,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     run.elapsedMs = (Ticks(exited) - Ticks(created)) / 10000;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    run.output = ReadFile(outputPath);
+    run.output = FileContents(outputPath);
     return run;
 }
 
@@ -279,7 +279,7 @@ bool AwaitRemoval(const std::string &folder) {
 
 std::vector<std::string> LogLines(const std::string &what) {
     std::vector<std::string> lines;
-    const std::string log = ReadFile(StandInLogPath());
+    const std::string log = FileContents(StandInLogPath());
     for (size_t begin = 0, end; begin < log.size(); begin = end + 1) {
         end = log.find('\n', begin);
         std::string line = log.substr(begin, end - begin);
@@ -344,7 +344,7 @@ bool PlaceFile(const std::string &path) {
     return true;
 }
 
-std::string ReadFile(const std::string &path) {
+std::string FileContents(const std::string &path) {
     std::string contents;
     FILE *file = fopen(path.c_str(), "rb");
     if (!file) {

@@ -100,6 +100,6 @@ bool PathExists(const std::string &path);
 void RemoveFolder(const std::string &folder);
 bool PlaceFile(const std::string &path);  // an empty file, and the folders on its way
 bool RenameFolder(const std::string &from, const std::string &to);
-std::string ReadFile(const std::string &path);
+std::string FileContents(const std::string &path);
 
 #endif
