@@ -90,21 +90,9 @@ protected:
 
     static std::string Scratch() { return TempPath("tessarune-command-test"); }
 
-    static std::string Expand(std::string text) {
-        std::string slashed = Scratch();
-        for (char &c : slashed) {
-            c = c == '\\' ? '/' : c;
-        }
-        for (size_t at; (at = text.find("{d/}")) != std::string::npos;) {
-            text.replace(at, 4, slashed);
-        }
-        for (size_t at; (at = text.find("{d}")) != std::string::npos;) {
-            text.replace(at, 3, Scratch());
-        }
-        for (size_t at; (at = text.find("{rooted}")) != std::string::npos;) {
-            text.replace(at, 8, Scratch().substr(2));
-        }
-        return text;
+    static std::string Expand(const std::string &text) {
+        const std::string expanded = Replace(text, "{d/}", Replace(Scratch(), "\\", "/"));
+        return Replace(Replace(expanded, "{d}", Scratch()), "{rooted}", Scratch().substr(2));
     }
 };
 

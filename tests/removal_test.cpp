@@ -28,13 +28,6 @@ const char kBanner[] =
     "   appropriate command  to remove the  Orvanex\r\r\n"
     "   Quendal and executes the un-installer silently.\r\r\n";
 
-std::string Replace(std::string text, const std::string &from, const std::string &to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
 // {drive}, {share}, {share/} (with slashes), {stand-in} and the scratch names ({plain},
 // {tool} and the like) in a table's text, as this machine has them.
 std::string Expand(const std::string &text) {

@@ -34,29 +34,29 @@ const char kProductName[] = "Quendal";
 // Records at the drive's root: the checks installed the product; the drive shows the
 // scratch folder.
 const char kClaimName[] = "tessarune-checks-installed-quendal";
-const wchar_t kClaimNameW[] = L"tessarune-checks-installed-quendal";
 const char kMarkerName[] = "tessarune-checks-marker";
-const wchar_t kMarkerNameW[] = L"tessarune-checks-marker";
 const char *const kProgramFilesVariables[] = {"ProgramFiles", "ProgramW6432"};
 
 std::string AtRoot(const std::string &name) { return ScratchDrive() + "\\" + name; }
 
 bool IsScratchName(const std::wstring &name) {
+    std::vector<std::string> own = {kClaimName, kMarkerName};
     for (const ScratchName &known : kScratchNames) {
-        const std::u16string own = Utf16(known.name.substr(0, known.name.find('\\')));
-        if (_wcsicmp(reinterpret_cast<const wchar_t *>(own.c_str()), name.c_str()) == 0) {
+        own.push_back(known.name.substr(0, known.name.find('\\')));
+    }
+    for (const std::string &ownName : own) {
+        if (_wcsicmp(WideName(ownName).c_str(), name.c_str()) == 0) {
             return true;
         }
     }
-    return _wcsicmp(name.c_str(), kClaimNameW) == 0 || _wcsicmp(name.c_str(), kMarkerNameW) == 0;
+    return false;
 }
 
 // What the scratch folder holds that the checks did not put there; "" when nothing. Read
 // wide: the checks' own names include letters this process's code page may lack.
 std::string StrangerIn(const std::string &scratch) {
     WIN32_FIND_DATAW found;
-    const std::u16string pattern = Utf16(scratch + "\\*");
-    HANDLE search = FindFirstFileW(reinterpret_cast<const wchar_t *>(pattern.c_str()), &found);
+    HANDLE search = FindFirstFileW(WideName(scratch + "\\*").c_str(), &found);
     std::wstring stranger;
     if (search == INVALID_HANDLE_VALUE) {
         return "";

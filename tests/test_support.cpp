@@ -49,19 +49,8 @@ std::string BuildEnvironment(const std::vector<EnvironmentChange> &changes) {
 }
 
 // The "\\\\?\\" form, in which paths longer than MAX_PATH work on Windows as they do on
-// Wine. The tests write names this process's code page lacks in UTF-8.
-std::wstring LongPath(const std::string &path) {
-    std::wstring wide(path.size(), L'\0');
-    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                     static_cast<int>(path.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    if (length == 0) {
-        length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                     &wide[0], static_cast<int>(wide.size()));
-    }
-    wide.resize(length);
-    return L"\\\\?\\" + wide;
-}
+// Wine.
+std::wstring LongPath(const std::string &path) { return L"\\\\?\\" + WideName(path); }
 
 bool RemoveTree(const std::wstring &folder) {
     WIN32_FIND_DATAW found;
@@ -92,6 +81,26 @@ RegistryValue Wide(const char *name, const std::u16string &text) {
             std::string(reinterpret_cast<const char *>(text.c_str()),
                         (text.size() + 1) * sizeof(char16_t)),
             true};
+}
+
+std::wstring WideName(const std::string &name) {
+    std::wstring wide(name.size(), L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                                     static_cast<int>(name.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    if (length == 0) {
+        length = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+                                     &wide[0], static_cast<int>(wide.size()));
+    }
+    wide.resize(length);
+    return wide;
+}
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
 }
 
 std::u16string Utf16(const std::string &utf8) {

@@ -23,6 +23,10 @@ struct RegistryValue {
 RegistryValue Text(const char *name, const std::string &text);
 RegistryValue Wide(const char *name, const std::u16string &text);
 std::u16string Utf16(const std::string &utf8);
+// A file name for the wide functions: the tests write names this process's code page lacks
+// in UTF-8; other names are in the code page.
+std::wstring WideName(const std::string &name);
+std::string Replace(std::string text, const std::string &from, const std::string &to);
 
 // Writes an uninstall entry; view is 0 for the view a 32-bit program sees by default.
 bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
