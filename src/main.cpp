@@ -1,4 +1,3 @@
-#include <direct.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -19,7 +18,7 @@ const char *const kHelpLines[] = {
     "   Quendal and executes the un-installer silently.\r\n",
 };
 
-const char kInterpreterVariable[] = "COMSPEC";
+const wchar_t kInterpreterVariable[] = L"COMSPEC";
 const char kUninstallerWindowTitle[] = "Orvanex Quendal Uninstall ";
 
 const DWORD kPauseAfterSearchMs = 200;
@@ -30,6 +29,8 @@ const DWORD kPauseGranularityMs = 10;
 const DWORD kJobWaitLimitMs = 10 * 60 * 1000;
 
 const size_t kCommandSize = 1024;
+// The interpreter's path, its switches and the command: within 1024 characters each.
+const size_t kCommandLineSize = 2048;
 
 // stdout is a text stream: each "\n" goes out as "\r\n", so every line ends in 0D 0D 0A.
 void PrintBanner() {
@@ -45,29 +46,6 @@ void PauseMilliseconds(DWORD ms) {
     // The unsigned difference keeps a pause whole across the tick count's wrap.
     while (GetTickCount() - start < ms) {
         Sleep(kPauseGranularityMs);
-    }
-}
-
-bool IsSameOrBelow(const char *path, const char *directory) {
-    const size_t length = strlen(directory);
-    return _strnicmp(path, directory, length) == 0 &&
-           (path[length] == '\0' || path[length] == '\\' || directory[length - 1] == '\\');
-}
-
-// Windows will not delete a directory that is any process's current directory: let go of
-// the uninstaller's folder, the current one, to the folder the tool was started from, or to
-// the system folder (where deployment engines start programs) when that one is the
-// uninstaller's folder, lies below it, or is gone.
-void LeaveUninstallerFolder(const char *startFolder) {
-    char uninstallerFolder[kCommandSize];
-    if (_getcwd(uninstallerFolder, sizeof uninstallerFolder) &&
-        !IsSameOrBelow(startFolder, uninstallerFolder) && _chdir(startFolder) == 0) {
-        return;
-    }
-    char systemFolder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
-    if (length > 0 && length < sizeof systemFolder) {
-        _chdir(systemFolder);
     }
 }
 
@@ -116,29 +94,42 @@ void WaitForUninstaller(HANDLE job) {
     }
 }
 
+// The interpreter starts in the uninstaller's folder, so that ".\" names the uninstaller
+// there and the tool itself never holds the folder (Windows will not delete a process's
+// current folder). It inherits no handle, not even the tool's standard ones: a program the
+// uninstaller leaves running would hold the tool's output open after the tool has ended,
+// and whatever the interpreter says goes nowhere.
+HANDLE StartInterpreter(const wchar_t *interpreter, wchar_t *commandLine, const wchar_t *folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
+                        &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
 // Runs the uninstaller from its own directory and waits until it has finished. Runs
 // nothing when the command cannot be run as registered.
 void RunUninstaller(const char *command) {
-    const char *interpreter = getenv(kInterpreterVariable);
-    if (!interpreter) {
-        return;
-    }
-    char directory[kCommandSize];
-    char commandText[kCommandSize];
-    char startFolder[kCommandSize];
-    if (!BuildUninstallCommand(command, interpreter, directory, sizeof directory, commandText,
-                               sizeof commandText) ||
-        !_getcwd(startFolder, sizeof startFolder)) {
-        return;
-    }
-    // ".\" in the command text means this directory: from anywhere else it would start
-    // another program of the same name.
-    if (_chdir(directory) != 0) {
+    wchar_t interpreter[MAX_PATH];
+    wchar_t folder[MAX_PATH];
+    wchar_t commandLine[kCommandLineSize];
+    const DWORD length = GetEnvironmentVariableW(kInterpreterVariable, interpreter, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        !BuildUninstallCommand(command, interpreter, folder, MAX_PATH, commandLine,
+                               kCommandLineSize)) {
         return;
     }
     HANDLE job = JoinOwnJob();
-    system(commandText);
-    LeaveUninstallerFolder(startFolder);
+    HANDLE started = StartInterpreter(interpreter, commandLine, folder);
+    if (started) {
+        WaitForSingleObject(started, INFINITE);
+        CloseHandle(started);
+    }
     PauseMilliseconds(kPauseAfterUninstallerMs);
     WaitForUninstaller(job);
     if (job) {

@@ -3,91 +3,165 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 #include <iterator>
 
 namespace {
 
-const char kSwitchPiece[] = " /c \"";
-const char kCurrentDirectoryPrefix[] = ".\\";
-const char kSilentSwitch[] = " /uninst";
-const char kClosingPiece[] = "\"";
-const char kQuote[] = "\"";
-const char kAddedExtension[] = ".exe";
-// The command passes through two interpreters: these start other programs, redirect
-// output or change what follows them, wherever they stand.
-const char kInterpreterCharacters[] = "&|<>^";
-// ... and this expands variables: in a file name it would change the name.
-const char kVariableCharacter = '%';
-// cmd ends a word at any of these: a name holding one is quoted.
-const char kWordSeparators[] = " ;,=\t";
-// SetCurrentDirectory takes MAX_PATH - 2 characters: the folder, then its backslash.
-const int kCurrentDirectoryLimit = MAX_PATH - 2;
-const size_t kPathSize = 1024;
+enum Use { kRefused, kPlain, kQuoted };
 
-bool IsFolderSeparator(char c) { return c == '\\' || c == '/'; }
+// Where a character may stand: in the program's folder, in its file name (the one part of
+// the path that goes into the interpreter's command), in the arguments. A character not
+// listed makes the command unusable, except letters and digits, and characters of other
+// scripts, which are plain everywhere (their spaces count as the blank). A name holding a
+// character to quote goes into the command between quotes: cmd ends a command word there.
+struct CharacterRule {
+    const wchar_t *characters;
+    Use inFolder;
+    Use inName;
+    Use inArguments;
+};
+const CharacterRule kCharacterRules[] = {
+    {L"-_.~!#$'+[]{}`", kPlain, kPlain, kPlain},
+    {L" ();,=@", kPlain, kQuoted, kPlain},
+    // cmd expands variables: see VariablesAreExact for the arguments.
+    {L"%", kPlain, kRefused, kPlain},
+    // The path's separators and its drive's colon stand where its form puts them.
+    {L"\\/:*?\t", kRefused, kRefused, kPlain},
+    // Paired in the arguments: see QuotesArePaired.
+    {L"\"", kRefused, kRefused, kPlain},
+};
 
-// "X:\" or "X:/": a drive's root, not a folder relative to a drive's current one.
-bool IsOnLocalDrive(const char *path) {
-    const char letter = static_cast<char>(path[0] | 0x20);
-    return letter >= 'a' && letter <= 'z' && path[1] == ':' && IsFolderSeparator(path[2]);
+// cmd /s /c drops the first and the last quote of what follows and runs the rest; /d skips
+// the AutoRun commands of the registry, /v:off the expansion of !NAME! it may ask for.
+const wchar_t kSwitches[] = L" /d /v:off /s /c \"";
+const wchar_t kQuote[] = L"\"";
+const wchar_t kCurrentDirectoryPrefix[] = L".\\";
+const wchar_t kSilentSwitch[] = L" /uninst";
+const wchar_t kAddedExtension[] = L".exe";
+const wchar_t kVariableMark = L'%';
+// A variable's name ends at these in cmd, or changes how it expands (%NAME:~0,1%).
+const wchar_t kVariableNameEnds[] = L":=";
+// The longest program path that cmd still starts as ".\NAME" from the program's folder
+// (measured under Wine; on Windows cmd resolves names within MAX_PATH).
+const size_t kProgramPathLimit = 258;
+const size_t kPathSize = MAX_PATH;
+const size_t kCommandSize = 1024;
+const size_t kVariableSize = 1024;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsAsciiLetterOrDigit(wchar_t c) {
+    const wchar_t lower = static_cast<wchar_t>(c | 0x20);
+    return (c >= L'0' && c <= L'9') || (lower >= L'a' && lower <= L'z');
 }
 
-// Byte by byte: no UTF-8 character holds the byte of '\' or '/'. In a double-byte code page
-// a character's second byte may; the folder cut there is none that can be entered, and
-// nothing runs.
-const char *FileNameOf(const char *path) {
-    const char *name = path;
-    for (const char *at = path; *at; ++at) {
-        if (IsFolderSeparator(*at)) {
-            name = at + 1;
+Use UseOf(wchar_t c, Use CharacterRule::*where) {
+    if (c < 0x80) {
+        if (IsAsciiLetterOrDigit(c)) {
+            return kPlain;
+        }
+        for (const CharacterRule &rule : kCharacterRules) {
+            if (c != L'\0' && wcschr(rule.characters, c)) {
+                return rule.*where;
+            }
+        }
+        return kRefused;
+    }
+    WORD type = 0;
+    if (c < 0xA0 || !GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & C1_CNTRL)) {
+        return kRefused;
+    }
+    return (type & (C1_SPACE | C1_BLANK)) ? UseOf(L' ', where) : kPlain;
+}
+
+bool AllAdmitted(const wchar_t *text, size_t length, Use CharacterRule::*where) {
+    return std::none_of(text, text + length,
+                        [&](wchar_t c) { return UseOf(c, where) == kRefused; });
+}
+
+bool AnyQuoted(const wchar_t *text, Use CharacterRule::*where) {
+    return std::any_of(text, text + wcslen(text),
+                       [&](wchar_t c) { return UseOf(c, where) == kQuoted; });
+}
+
+// "X:\" then names, each admitted where it stands, none empty, "." or "..", none ending in a
+// dot or a blank (Windows drops those): a path Windows takes as written, checked before
+// Windows has rewritten anything.
+bool IsWrittenExactly(const wchar_t *path, size_t length, Use CharacterRule::*last) {
+    const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
+    if (length < 4 || letter < L'a' || letter > L'z' || path[1] != L':' || !IsSeparator(path[2])) {
+        return false;
+    }
+    for (const wchar_t *name = path + 3, *end = path + length; name <= end;) {
+        const wchar_t *nameEnd = std::find_if(name, end, IsSeparator);
+        const size_t nameLength = nameEnd - name;
+        const wchar_t final = nameLength ? nameEnd[-1] : L'\0';
+        if (nameLength == 0 || final == L'.' || final == L' ' ||
+            !AllAdmitted(name, nameLength, nameEnd == end ? last : &CharacterRule::inFolder)) {
+            return false;
+        }
+        name = nameEnd + 1;
+    }
+    return true;
+}
+
+// An existing regular file whose full path, as Windows makes it, is the path itself, "/" and
+// "\" and letter case aside: no device name ("NUL.exe" is \\.\NUL), no folder.
+bool IsExactFile(const wchar_t *path) {
+    wchar_t full[kPathSize];
+    const DWORD length = GetFullPathNameW(path, kPathSize, full, nullptr);
+    if (length == 0 || length >= kPathSize || length != wcslen(path)) {
+        return false;
+    }
+    for (DWORD at = 0; at < length; ++at) {
+        const wchar_t c = path[at] == L'/' ? L'\\' : path[at];
+        if (CompareStringOrdinal(&c, 1, &full[at], 1, TRUE) != CSTR_EQUAL) {
+            return false;
         }
     }
-    return name;
-}
-
-bool IsFile(const char *path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Copies path[0, length) into found when it names a program file exactly. Windows drops a
-// name's trailing dots and blanks, so such a name stands for another file. A name without
-// an extension is completed by the interpreter (.com before .exe, .bat): only one standing
-// alone names a file, with ".exe" added, as Windows starts programs.
-bool FindProgram(const char *path, size_t length, bool alone, char *found, size_t size) {
-    if (length == 0 || length >= size) {
+    // Without backup semantics a folder does not open.
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    memcpy(found, path, length);
-    found[length] = '\0';
-    const char *name = FileNameOf(found);
-    const char last = found[length - 1];
-    if (!IsOnLocalDrive(found) || *name == '\0' || last == '.' || last == ' ') {
-        return false;
-    }
-    if (strchr(name, '.')) {
-        return IsFile(found);
-    }
-    if (!alone || length + strlen(kAddedExtension) >= size) {
-        return false;
-    }
-    strcat(found, kAddedExtension);
-    return IsFile(found);
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+    CloseHandle(file);
+    return regular;
 }
 
-// The program and where its arguments begin in the command: a quoted path, or else the
-// longest beginning, up to a blank or the end, that names a program file.
-bool SplitProgram(const char *command, char *program, size_t size, const char **arguments) {
-    if (command[0] == '"') {
-        const char *closingQuote = strchr(command + 1, '"');
+// Copies path[0, length) into found, with "\" for "/", when it names a program file exactly.
+// A name without an extension is completed by the interpreter (.com before .exe, .bat): only
+// one standing alone names a file, with ".exe" added, as Windows starts programs.
+bool FindProgram(const wchar_t *path, size_t length, bool alone, wchar_t *found) {
+    if (length >= kPathSize || !IsWrittenExactly(path, length, &CharacterRule::inName)) {
+        return false;
+    }
+    std::replace_copy(path, path + length, found, L'/', L'\\');
+    found[length] = L'\0';
+    if (!wcschr(wcsrchr(found, L'\\'), L'.')) {
+        if (!alone || length + wcslen(kAddedExtension) >= kPathSize) {
+            return false;
+        }
+        wcscat(found, kAddedExtension);
+    }
+    return wcslen(found) <= kProgramPathLimit && IsExactFile(found);
+}
+
+// The program and where its arguments begin in the command: a quoted path, followed by a
+// blank or the end, or else the longest beginning, up to a blank or the end, that names a
+// program file.
+bool SplitProgram(const wchar_t *command, wchar_t *program, const wchar_t **arguments) {
+    if (command[0] == L'"') {
+        const wchar_t *closingQuote = wcschr(command + 1, L'"');
         *arguments = closingQuote ? closingQuote + 1 : nullptr;
-        return closingQuote &&
-               FindProgram(command + 1, closingQuote - command - 1, true, program, size);
+        return closingQuote && (**arguments == L'\0' || **arguments == L' ') &&
+               FindProgram(command + 1, closingQuote - command - 1, true, program);
     }
-    for (const char *end = command + strlen(command); end != command; --end) {
-        if ((*end == '\0' || *end == ' ') &&
-            FindProgram(command, end - command, *end == '\0', program, size)) {
+    for (const wchar_t *end = command + wcslen(command); end != command; --end) {
+        if ((*end == L'\0' || *end == L' ') &&
+            FindProgram(command, end - command, *end == L'\0', program)) {
             *arguments = end;
             return true;
         }
@@ -95,9 +169,55 @@ bool SplitProgram(const char *command, char *program, size_t size, const char **
     return false;
 }
 
+// Quotes come in pairs, so that " /uninst" stays a word of its own; a closing one is
+// followed by a blank or the end, and none follows a backslash, which makes it a character
+// to the uninstaller's own reading of its command line (\" in C programs).
+bool QuotesArePaired(const wchar_t *arguments) {
+    bool open = false;
+    for (const wchar_t *at = arguments; *at; ++at) {
+        if (*at != L'"') {
+            continue;
+        }
+        open = !open;
+        if ((at > arguments && at[-1] == L'\\') || (!open && at[1] != L'\0' && at[1] != L' ' && at[1] != L'\t')) {
+            return false;
+        }
+    }
+    return !open;
+}
+
+// cmd replaces %NAME% with the variable's value before it reads the command, and an
+// undefined name may be one of its own (%CD%, %RANDOM%, %CMDCMDLINE%). Only variables this
+// process holds, and cmd will, with values that are plain arguments themselves, may stand;
+// a lone % stays a character.
+bool VariablesAreExact(const wchar_t *arguments) {
+    for (const wchar_t *open = wcschr(arguments, kVariableMark); open;) {
+        const wchar_t *close = wcschr(open + 1, kVariableMark);
+        if (!close) {
+            return true;
+        }
+        wchar_t name[kVariableSize];
+        wchar_t value[kVariableSize];
+        const size_t length = close - open - 1;
+        if (length == 0 || length >= kVariableSize) {
+            return false;
+        }
+        wmemcpy(name, open + 1, length);
+        name[length] = L'\0';
+        const DWORD valueLength = GetEnvironmentVariableW(name, value, kVariableSize);
+        if (wcspbrk(name, kVariableNameEnds) || valueLength == 0 ||
+            valueLength >= kVariableSize || wcspbrk(value, L"%\"") ||
+            !AllAdmitted(value, valueLength, &CharacterRule::inArguments)) {
+            return false;
+        }
+        open = wcschr(close + 1, kVariableMark);
+    }
+    return true;
+}
+
 // The program's folder; a drive's root keeps its separator, since "C:" alone names the
 // drive's current folder.
-bool CopyFolder(const char *program, const char *name, char *folder, size_t size) {
+bool CopyFolder(const wchar_t *program, const wchar_t *name, wchar_t *folder, size_t size) {
     size_t length = name - program - 1;
     if (length == 2) {
         ++length;
@@ -105,50 +225,64 @@ bool CopyFolder(const char *program, const char *name, char *folder, size_t size
     if (length >= size) {
         return false;
     }
-    memcpy(folder, program, length);
-    folder[length] = '\0';
-    return MultiByteToWideChar(CP_ACP, 0, folder, -1, nullptr, 0) - 1 <= kCurrentDirectoryLimit;
-}
-
-// Appends piece to the text in the holder; false when it does not fit.
-bool Append(char *text, size_t size, const char *piece) {
-    const size_t length = strlen(text);
-    const size_t pieceLength = strlen(piece);
-    if (length + pieceLength >= size) {
-        return false;
-    }
-    memcpy(text + length, piece, pieceLength + 1);
+    wmemcpy(folder, program, length);
+    folder[length] = L'\0';
     return true;
 }
 
-// cmd /c drops the first and the last double quote of its command and runs the rest: an
-// interpreter path with a blank (or a character cmd acts on) gets quotes of its own, and
-// the whole a pair around them.
-bool JoinCommandText(char *text, size_t size, const char *interpreter, const char *name,
-                     const char *arguments) {
-    const bool quoted = strpbrk(interpreter, kWordSeparators) ||
-                        strpbrk(interpreter, kInterpreterCharacters);
-    const char *outer = quoted ? kQuote : "";
-    const char *nameQuote = strpbrk(name, kWordSeparators) ? kQuote : "";
-    const char *const pieces[] = {outer, outer, interpreter, outer, kSwitchPiece,
-                                  nameQuote, kCurrentDirectoryPrefix, name, nameQuote,
-                                  arguments, kSilentSwitch, kClosingPiece, outer};
-    text[0] = '\0';
+// Appends piece to the text in the holder; false when it does not fit.
+bool Append(wchar_t *text, size_t size, const wchar_t *piece) {
+    const size_t length = wcslen(text);
+    const size_t pieceLength = wcslen(piece);
+    if (length + pieceLength >= size) {
+        return false;
+    }
+    wmemcpy(text + length, piece, pieceLength + 1);
+    return true;
+}
+
+bool JoinCommandLine(wchar_t *text, size_t size, const wchar_t *interpreter,
+                     const wchar_t *name, const wchar_t *arguments) {
+    const wchar_t *nameQuote = AnyQuoted(name, &CharacterRule::inName) ? kQuote : L"";
+    const wchar_t *const pieces[] = {kQuote, interpreter, kQuote, kSwitches,
+                                     nameQuote, kCurrentDirectoryPrefix, name, nameQuote,
+                                     arguments, kSilentSwitch, kQuote};
+    text[0] = L'\0';
     return std::all_of(std::begin(pieces), std::end(pieces),
-                       [&](const char *piece) { return Append(text, size, piece); });
+                       [&](const wchar_t *piece) { return Append(text, size, piece); });
+}
+
+// The registry's text as UTF-16, exactly: the process's code page is UTF-8 where Windows
+// honours the manifest, and holds every character the search let through elsewhere.
+bool ToWide(const char *text, wchar_t *wide, size_t size) {
+    const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide,
+                                           static_cast<int>(size));
+    return length > 0;
+}
+
+// The interpreter, named by its whole path on a local drive: a relative name would be looked
+// for in the current folder, and an empty one gives the runtime's own search.
+bool IsExactInterpreter(const wchar_t *interpreter) {
+    const size_t length = wcslen(interpreter);
+    return length < kPathSize &&
+           IsWrittenExactly(interpreter, length, &CharacterRule::inFolder) &&
+           IsExactFile(interpreter);
 }
 
 }  // namespace
 
-bool BuildUninstallCommand(const char *command, const char *interpreter, char *folder,
-                           size_t folderSize, char *text, size_t textSize) {
-    char program[kPathSize];
-    const char *arguments = nullptr;
-    if (strpbrk(command, kInterpreterCharacters) ||
-        !SplitProgram(command, program, sizeof program, &arguments)) {
+bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,
+                           size_t folderSize, wchar_t *commandLine, size_t commandLineSize) {
+    wchar_t wideCommand[kCommandSize];
+    wchar_t program[kPathSize];
+    const wchar_t *arguments = nullptr;
+    if (!ToWide(command, wideCommand, kCommandSize) || !IsExactInterpreter(interpreter) ||
+        !SplitProgram(wideCommand, program, &arguments) ||
+        !AllAdmitted(arguments, wcslen(arguments), &CharacterRule::inArguments) ||
+        !QuotesArePaired(arguments) || !VariablesAreExact(arguments)) {
         return false;
     }
-    const char *name = FileNameOf(program);
-    return !strchr(name, kVariableCharacter) && CopyFolder(program, name, folder, folderSize) &&
-           JoinCommandText(text, textSize, interpreter, name, arguments);
+    const wchar_t *name = wcsrchr(program, L'\\') + 1;
+    return CopyFolder(program, name, folder, folderSize) &&
+           JoinCommandLine(commandLine, commandLineSize, interpreter, name, arguments);
 }

@@ -3,15 +3,16 @@
 
 #include <cstddef>
 
-// Turns a registered uninstall command into the folder to run the uninstaller from and the
-// command text that runs it silently through the interpreter:
-//   INTERPRETER /c ".\NAME ARGUMENTS /uninst"
-// The program is a file on a local drive that exists: the quoted path, or the longest
-// beginning of an unquoted command that names a file, the rest being its arguments; a path
-// standing alone without an extension names its file with ".exe" added. Returns false,
-// when nothing may run: no such file, a path that is relative or on a network, a folder
-// too long to be the current one, or characters that the interpreter would act on.
-bool BuildUninstallCommand(const char *command, const char *interpreter, char *folder,
-                           size_t folderSize, char *text, size_t textSize);
+// Turns a registered uninstall command into the folder to start the interpreter in and its
+// command line, which runs the uninstaller silently from there:
+//   "INTERPRETER" /d /v:off /s /c ".\NAME ARGUMENTS /uninst"
+// The program is an existing regular file on a local drive, its path written as Windows
+// takes it: the quoted path, or the longest beginning of an unquoted command that names one,
+// the rest being its arguments; a path standing alone without an extension names its file
+// with ".exe" added. The interpreter is an existing file named by its whole path. Returns
+// false, and nothing may run, when any of them cannot be passed on exactly (the character
+// rules are a table in the .cpp).
+bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,
+                           size_t folderSize, wchar_t *commandLine, size_t commandLineSize);
 
 #endif

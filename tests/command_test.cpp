@@ -11,16 +11,22 @@
 namespace {
 
 const char kInterpreter[] = "C:\\windows\\system32\\cmd.exe";
+const char kScratchName[] = "tessarune-command-test";
+// path, in the scratch folder, of a program whose whole path has length characters
+std::string ProgramOfLength(size_t length) {
+    const size_t folder = length - TempPath(kScratchName).size() - strlen("\\\\uninst.exe");
+    return std::string(folder, 'l') + "\\uninst.exe";
+}
 // A folder of 259 characters, one more than a current folder may have.
-const std::string kLongName(259 - TempPath("tessarune-command-test").size() - 1, 'l');
+const std::string kLongName(259 - TempPath(kScratchName).size() - 1, 'l');
 
 struct BuildCase {
     const char *title;
     std::string command;  // {d}: the scratch folder; {d/}: with slashes; {rooted}: without drive
     std::vector<std::string> files;   // in the scratch folder, with their folders
-    const char *folder;               // nullptr: nothing may run
-    const char *program;              // what follows "/c \"" up to " /uninst\""
-    const char *interpreter = kInterpreter;
+    std::string folder;               // empty: nothing may run
+    std::string program;              // what follows "/c \"" up to " /uninst\""
+    std::string interpreter = kInterpreter;  // with {d}
 };
 
 const BuildCase kBuildCases[] = {
@@ -30,9 +36,11 @@ const BuildCase kBuildCases[] = {
      ".\\uninst.exe /S \"/d=a b\""},
     {"backslash in an argument", "{d}\\uninst.exe /log={d}\\u.log", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /log={d}\\u.log"},
-    {"forward slashes", "{d/}/uninst.exe", {"uninst.exe"}, "{d/}", ".\\uninst.exe"},
-    {"percent sign in an argument", "{d}\\uninst.exe /v=%OS%", {"uninst.exe"}, "{d}",
+    {"forward slashes", "{d/}/uninst.exe", {"uninst.exe"}, "{d}", ".\\uninst.exe"},
+    {"variable in an argument", "{d}\\uninst.exe /v=%OS%", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /v=%OS%"},
+    {"lone percent sign in an argument", "{d}\\uninst.exe /q=50% /r", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /q=50% /r"},
     {"longest beginning that is a file", "{d}\\a.exe b\\uninst.exe /S",
      {"a.exe", "a.exe b\\uninst.exe"}, "{d}\\a.exe b", ".\\uninst.exe /S"},
     {"bare name with a blank and arguments", "{d}\\Uninstall Quendal.exe /S",
@@ -43,42 +51,74 @@ const BuildCase kBuildCases[] = {
      "\".\\un;inst.exe\""},
     {"comma and equals sign in the name", "\"{d}\\un,in=st.exe\"", {"un,in=st.exe"}, "{d}",
      "\".\\un,in=st.exe\""},
+    {"parentheses in the name", "{d}\\uninst(1).exe /S", {"uninst(1).exe", "uninst.exe"}, "{d}",
+     "\".\\uninst(1).exe\" /S"},
+    {"at sign in the name", "{d}\\un@inst.exe", {"un@inst.exe"}, "{d}", "\".\\un@inst.exe\""},
     {"no extension, standing alone", "{d}\\uninst", {"uninst.com", "uninst.exe"}, "{d}",
      ".\\uninst.exe"},
     {"no extension, quoted, with arguments", "\"{d}\\uninst\" /S", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /S"},
-    {"no extension before arguments", "{d}\\uninst /S", {"uninst.exe"}, nullptr, nullptr},
+    {"program path of 258 characters", "{d}\\" + ProgramOfLength(258), {ProgramOfLength(258)},
+     "{d}\\" + ProgramOfLength(258).substr(0, ProgramOfLength(258).rfind('\\')), ".\\uninst.exe"},
+    {"interpreter path with a blank", "{d}\\uninst.exe", {"uninst.exe", "cmd x\\cmd.exe"},
+     "{d}", ".\\uninst.exe", "{d}\\cmd x\\cmd.exe"},
+    {"no extension before arguments", "{d}\\uninst /S", {"uninst.exe"}, "", ""},
     {"missing, a script of that name beside", "{d}\\missing.exe", {"missing.exe.bat"},
-     nullptr, nullptr},
-    {"quoted and missing", "\"{d}\\uninst.exe\"", {}, nullptr, nullptr},
-    {"trailing dot", "{d}\\uninst.exe.", {"uninst.exe"}, nullptr, nullptr},
-    {"no file name", "{d}\\", {"uninst.exe"}, nullptr, nullptr},
-    {"quote never closed", "\"{d}\\uninst.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"ampersand", "{d}\\un&inst.exe", {"un&inst.exe", "un.exe"}, nullptr, nullptr},
+     "", ""},
+    {"quoted and missing", "\"{d}\\uninst.exe\"", {}, "", ""},
+    {"trailing dot", "{d}\\uninst.exe.", {"uninst.exe"}, "", ""},
+    {"quoted, trailing blank", "\"{d}\\uninst.exe \"", {"uninst.exe"}, "", ""},
+    {"folder with a trailing blank", "\"{d}\\sub \\uninst.exe\"", {"sub \\uninst.exe"}, "", ""},
+    {"no file name", "{d}\\", {"uninst.exe"}, "", ""},
+    {"a folder", "{d}\\sub.exe", {"sub.exe\\uninst.exe"}, "", ""},
+    {"quote never closed", "\"{d}\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"path glued to the closing quote", "\"{d}\\uninst.exe\"\\..\\other.exe", {"uninst.exe", "other.exe"}, "", ""},
+    {"extension glued to the closing quote", "\"{d}\\uninst\".exe /S", {"uninst.exe", "uninst.exe.exe"}, "", ""},
+    {"switch glued to the closing quote", "\"{d}\\uninst.exe\"/S", {"uninst.exe"}, "", ""},
+    {"dot segments through the arguments", "{d}\\uninst.exe /../other.exe", {"uninst.exe", "other.exe"}, "{d}", ".\\uninst.exe /../other.exe"},
+    {"dot segment in the path", "{d}\\sub\\..\\uninst.exe", {"uninst.exe", "sub\\x"}, "", ""},
+    {"current-folder segment in the path", "{d}\\.\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"doubled separator", "{d}\\\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"device name NUL", "{d}\\NUL.exe", {"NUL.exe"}, "", ""},
+    {"device name AUX", "\"{d}\\AUX.exe\" /S", {"AUX.exe"}, "", ""},
+    {"device name COM1", "{d}\\com1.exe", {"com1.exe"}, "", ""},
+    {"stream of the file", "{d}\\uninst.exe:s", {"uninst.exe"}, "", ""},
+    {"line feed in an argument", "{d}\\uninst.exe /S\n/X", {"uninst.exe"}, "", ""},
+    {"carriage return in an argument", "\"{d}\\uninst.exe\" /S\r/X", {"uninst.exe"}, "", ""},
+    {"unbalanced quote in the arguments", "\"{d}\\uninst.exe\" /D=\"a b", {"uninst.exe"}, "", ""},
+    {"text glued to a quoted argument", "\"{d}\\uninst.exe\" \"/a\"b", {"uninst.exe"}, "", ""},
+    {"backslash before a closing quote", "\"{d}\\uninst.exe\" /D=\"C:\\x\\\"", {"uninst.exe"}, "", ""},
+    {"undefined variable in an argument", "{d}\\uninst.exe /v=%TESSARUNE_NO_SUCH%", {"uninst.exe"}, "", ""},
+    {"the interpreter's own variable", "{d}\\uninst.exe %CMDCMDLINE%", {"uninst.exe"}, "", ""},
+    {"part of a variable", "{d}\\uninst.exe /v=%OS:~0,1%", {"uninst.exe"}, "", ""},
+    {"ampersand", "{d}\\un&inst.exe", {"un&inst.exe", "un.exe"}, "", ""},
     {"ampersand in a quoted argument", "\"{d}\\uninst.exe\" \"/LOG=a&b\"", {"uninst.exe"},
-     nullptr, nullptr},
-    {"pipe", "\"{d}\\uninst.exe\" /S | x.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"redirection", "\"{d}\\uninst.exe\" /S > out.txt", {"uninst.exe"}, nullptr, nullptr},
-    {"input redirection", "\"{d}\\uninst.exe\" < in.txt", {"uninst.exe"}, nullptr, nullptr},
-    {"caret", "{d}\\un^inst.exe", {"un^inst.exe", "uninst.exe"}, nullptr, nullptr},
-    {"percent sign in the name", "{d}\\un%OS%.exe", {"un%OS%.exe"}, nullptr, nullptr},
-    {"relative path", "Quendal\\uninst.exe", {"Quendal\\uninst.exe"}, nullptr, nullptr},
-    {"relative to the current folder", ".\\uninst.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"drive-relative path", "C:uninst.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"relative to the drive's root", "{rooted}\\uninst.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"network path", "\\\\srv\\share\\uninst.exe", {}, nullptr, nullptr},
-    {"network path with slashes", "//srv/share\\Quendal\\uninst.exe", {}, nullptr, nullptr},
-    {"network path, mixed slashes", "\\/srv/share/uninst.exe", {}, nullptr, nullptr},
-    {"network path, mixed slashes the other way", "/\\srv\\share\\uninst.exe", {}, nullptr,
-     nullptr},
-    {"long-path prefix", "\\\\?\\{d}\\uninst.exe", {"uninst.exe"}, nullptr, nullptr},
-    {"device prefix", "\\\\.\\{d}\\uninst.exe", {"uninst.exe"}, nullptr, nullptr},
+     "", ""},
+    {"pipe", "\"{d}\\uninst.exe\" /S | x.exe", {"uninst.exe"}, "", ""},
+    {"redirection", "\"{d}\\uninst.exe\" /S > out.txt", {"uninst.exe"}, "", ""},
+    {"input redirection", "\"{d}\\uninst.exe\" < in.txt", {"uninst.exe"}, "", ""},
+    {"caret", "{d}\\un^inst.exe", {"un^inst.exe", "uninst.exe"}, "", ""},
+    {"percent sign in the name", "{d}\\un%OS%.exe", {"un%OS%.exe"}, "", ""},
+    {"relative path", "Quendal\\uninst.exe", {"Quendal\\uninst.exe"}, "", ""},
+    {"relative to the current folder", ".\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"drive-relative path", "C:uninst.exe", {"uninst.exe"}, "", ""},
+    {"relative to the drive's root", "{rooted}\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"network path", "\\\\srv\\share\\uninst.exe", {}, "", ""},
+    {"network path with slashes", "//srv/share\\Quendal\\uninst.exe", {}, "", ""},
+    {"network path, mixed slashes", "\\/srv/share/uninst.exe", {}, "", ""},
+    {"network path, mixed slashes the other way", "/\\srv\\share\\uninst.exe", {}, "", ""},
+    {"long-path prefix", "\\\\?\\{d}\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"device prefix", "\\\\.\\{d}\\uninst.exe", {"uninst.exe"}, "", ""},
+    {"program path of 259 characters", "{d}\\" + ProgramOfLength(259), {ProgramOfLength(259)}, "", ""},
     {"folder too long to be the current one", "{d}\\" + kLongName + "\\uninst.exe",
-     {kLongName + "\\uninst.exe"}, nullptr, nullptr},
-    {"interpreter path with a blank", "{d}\\uninst.exe", {"uninst.exe"}, "{d}",
-     ".\\uninst.exe", "C:\\Program Files\\cmd x\\cmd.exe"},
-    {"interpreter path with an ampersand", "{d}\\uninst.exe", {"uninst.exe"}, "{d}",
-     ".\\uninst.exe", "C:\\a&b\\cmd.exe"},
+     {kLongName + "\\uninst.exe"}, "", ""},
+    {"interpreter empty", "{d}\\uninst.exe", {"uninst.exe"}, "", "", ""},
+    {"interpreter relative", "{d}\\uninst.exe", {"uninst.exe", "cmd.exe"}, "", "", "cmd.exe"},
+    {"interpreter drive-relative", "{d}\\uninst.exe", {"uninst.exe", "cmd.exe"}, "", "", "C:cmd.exe"},
+    {"interpreter a folder", "{d}\\uninst.exe", {"uninst.exe", "cmd.exe\\x"}, "", "", "{d}\\cmd.exe"},
+    {"interpreter missing", "{d}\\uninst.exe", {"uninst.exe"}, "", "", "{d}\\cmd.exe"},
+    {"interpreter path with an ampersand", "{d}\\uninst.exe", {"uninst.exe", "a&b\\cmd.exe"},
+     "", "", "{d}\\a&b\\cmd.exe"},
 };
 
 void PrintTo(const BuildCase &test, std::ostream *out) { *out << test.title; }
@@ -88,7 +128,7 @@ protected:
     void SetUp() override { RemoveFolder(Scratch()); }
     void TearDown() override { RemoveFolder(Scratch()); }
 
-    static std::string Scratch() { return TempPath("tessarune-command-test"); }
+    static std::string Scratch() { return TempPath(kScratchName); }
 
     static std::string Expand(const std::string &text) {
         const std::string expanded = Replace(text, "{d/}", Replace(Scratch(), "\\", "/"));
@@ -105,22 +145,19 @@ TEST_P(BuildTest, RunsTheRegisteredProgramOrNothing) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     SetCurrentDirectoryA(Scratch().c_str());
-    char folder[1024] = "untouched";
-    char text[1024] = "untouched";
-    const bool built = BuildUninstallCommand(Expand(test.command).c_str(), test.interpreter,
-                                             folder, sizeof folder, text, sizeof text);
+    const std::wstring interpreter = WideName(Expand(test.interpreter));
+    wchar_t folder[1024] = L"untouched";
+    wchar_t text[2048] = L"untouched";
+    const bool built = BuildUninstallCommand(Expand(test.command).c_str(), interpreter.c_str(),
+                                             folder, 1024, text, 2048);
     SetCurrentDirectoryA(previous);
-    ASSERT_EQ(built, test.folder != nullptr) << text;
-    if (!built) {
-        return;
+    ASSERT_EQ(built, !test.folder.empty()) << std::wstring(text);
+    if (built) {
+        EXPECT_EQ(std::wstring(folder), WideName(Expand(test.folder)));
+        EXPECT_EQ(std::wstring(text), WideName("\"" + Expand(test.interpreter) +
+                                               "\" /d /v:off /s /c \"" + Expand(test.program) +
+                                               " /uninst\""));
     }
-    EXPECT_EQ(folder, Expand(test.folder));
-    const std::string interpreter(test.interpreter);
-    const std::string expected =
-        interpreter.find_first_of(" &") == std::string::npos
-            ? interpreter + " /c \"" + Expand(test.program) + " /uninst\""
-            : "\"\"" + interpreter + "\" /c \"" + Expand(test.program) + " /uninst\"\"";
-    EXPECT_EQ(text, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, BuildTest, testing::ValuesIn(kBuildCases),
@@ -129,21 +166,23 @@ INSTANTIATE_TEST_SUITE_P(Commands, BuildTest, testing::ValuesIn(kBuildCases),
                          });
 
 TEST(BuildTextTest, NeverWritesPastTheHolders) {
-    const std::string folder = TempPath("tessarune-command-test");
+    const std::string folder = TempPath(kScratchName);
     ASSERT_TRUE(PlaceFile(folder + "\\uninst.exe"));
     const std::string command = folder + "\\uninst.exe";
-    const std::string whole = std::string(kInterpreter) + " /c \".\\uninst.exe /uninst\"";
-    char text[64];
-    memset(text, 'x', sizeof text);
-    char holder[1024];
-    EXPECT_FALSE(BuildUninstallCommand(command.c_str(), kInterpreter, holder, sizeof holder,
-                                       text, whole.size()));
-    EXPECT_EQ(text[whole.size()], 'x');
-    EXPECT_TRUE(BuildUninstallCommand(command.c_str(), kInterpreter, holder, sizeof holder, text,
+    const std::wstring whole =
+        WideName(std::string("\"") + kInterpreter + "\" /d /v:off /s /c \".\\uninst.exe /uninst\"");
+    const std::wstring interpreter = WideName(kInterpreter);
+    wchar_t text[128];
+    wmemset(text, L'x', 128);
+    wchar_t holder[1024];
+    EXPECT_FALSE(BuildUninstallCommand(command.c_str(), interpreter.c_str(), holder, 1024, text,
+                                       whole.size()));
+    EXPECT_EQ(text[whole.size()], L'x');
+    EXPECT_TRUE(BuildUninstallCommand(command.c_str(), interpreter.c_str(), holder, 1024, text,
                                       whole.size() + 1));
-    EXPECT_EQ(text, whole);
-    EXPECT_FALSE(BuildUninstallCommand(command.c_str(), kInterpreter, holder, folder.size(),
-                                       text, sizeof text));
+    EXPECT_EQ(std::wstring(text), whole);
+    EXPECT_FALSE(BuildUninstallCommand(command.c_str(), interpreter.c_str(), holder,
+                                       folder.size(), text, 128));
     RemoveFolder(folder);
 }
 
