@@ -112,6 +112,17 @@ HANDLE StartInterpreter(const wchar_t *interpreter, wchar_t *commandLine, const 
     return process.hProcess;
 }
 
+// Windows will not delete a folder that is any process's current folder: a tool started in
+// the uninstaller's folder, or below it, would keep the uninstaller from removing it. The
+// system folder is where deployment engines start programs, and no uninstaller removes it.
+void LeaveStartFolder() {
+    wchar_t systemFolder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        SetCurrentDirectoryW(systemFolder);
+    }
+}
+
 // Runs the uninstaller from its own directory and waits until it has finished. Runs
 // nothing when the command cannot be run as registered.
 void RunUninstaller(const char *command) {
@@ -124,6 +135,7 @@ void RunUninstaller(const char *command) {
                                kCommandLineSize)) {
         return;
     }
+    LeaveStartFolder();
     HANDLE job = JoinOwnJob();
     HANDLE started = StartInterpreter(interpreter, commandLine, folder);
     if (started) {

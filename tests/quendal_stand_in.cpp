@@ -3,11 +3,12 @@
 // installs the product (files, its uninstaller uninst.exe, its uninstall entry), and
 //   uninst.exe ... /uninst
 // removes it: with /relaunch the uninstaller first copies itself to %TEMP%, starts the copy
-// and exits, and the copy does the work. While it works it shows its window for MS
+// (with /breakaway, asking to leave the job it runs in) and exits, and the copy does the work. While it works it shows its window for MS
 // milliseconds. Each instance appends to FILE how it was started and what it did.
 //   quendal_stand_in.exe /linger=MS
 // stays MS milliseconds and logs when it began and ended, in the log where tests look: a
-// program an uninstaller leaves running.
+// program an uninstaller leaves running. Named cmd.exe it is an interpreter that runs
+// nothing and logs its folder, its command line and which standard handles it was given.
 #include <windows.h>
 
 #include <cstdarg>
@@ -25,6 +26,7 @@ const char kSilentSwitch[] = "/uninst";
 const char kUninstallerName[] = "uninst.exe";
 const char kSettingsName[] = "uninst.ini";
 const char kSettingsSection[] = "Uninstall";
+const char kInterpreterName[] = "cmd.exe";
 const char *const kProductFiles[] = {"quendal.exe", "quendal.dat", "readme.txt"};
 
 const size_t kPathSize = 1024;
@@ -34,10 +36,11 @@ struct Settings {
     char entry[256];
     char log[kPathSize];
     bool relaunch;
+    bool breakaway;
     DWORD workMs;
 };
 
-Settings gSettings = {"Quendal", "", false, 1000};
+Settings gSettings = {"Quendal", "", false, false, 1000};
 
 void Log(const char *format, ...) {
     FILE *file = gSettings.log[0] ? fopen(gSettings.log, "a") : nullptr;
@@ -85,6 +88,7 @@ void ReadSettings(const char *folder) {
     GetPrivateProfileStringA(kSettingsSection, "Log", fallbackLog, gSettings.log,
                              sizeof gSettings.log, file);
     gSettings.relaunch = GetPrivateProfileIntA(kSettingsSection, "Relaunch", 0, file) != 0;
+    gSettings.breakaway = GetPrivateProfileIntA(kSettingsSection, "Breakaway", 0, file) != 0;
     gSettings.workMs = GetPrivateProfileIntA(kSettingsSection, "WorkMs", 1000, file);
 }
 
@@ -155,6 +159,7 @@ int Install(const char *self, const char *folder) {
     WriteSetting(path, "Entry", gSettings.entry);
     WriteSetting(path, "Log", gSettings.log);
     WriteSetting(path, "Relaunch", gSettings.relaunch ? "1" : "0");
+    WriteSetting(path, "Breakaway", gSettings.breakaway ? "1" : "0");
     snprintf(number, sizeof number, "%lu", gSettings.workMs);
     WriteSetting(path, "WorkMs", number);
     JoinPath(path, folder, kUninstallerName);
@@ -180,8 +185,10 @@ int Relaunch(const char *self, const char *folder) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(copy, commandLine, nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
-                        &process)) {
+    const DWORD flags = gSettings.breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0;
+    if (!CreateProcessA(copy, commandLine, nullptr, nullptr, FALSE, flags, nullptr, temp,
+                        &startup, &process)) {
+        Log("relaunch-failed|%lu", GetLastError());
         return 1;
     }
     WaitForInputIdle(process.hProcess, kRelaunchStartTimeoutMs);
@@ -250,6 +257,16 @@ int Linger(DWORD ms) {
     return 0;
 }
 
+int Interpret() {
+    DefaultLogPath(gSettings.log, sizeof gSettings.log);
+    char directory[kPathSize];
+    GetCurrentDirectoryA(sizeof directory, directory);
+    Log("interpreter|%s|%s|%d %d %d", directory, GetCommandLineA(),
+        GetStdHandle(STD_INPUT_HANDLE) != nullptr, GetStdHandle(STD_OUTPUT_HANDLE) != nullptr,
+        GetStdHandle(STD_ERROR_HANDLE) != nullptr);
+    return 0;
+}
+
 const char *OptionValue(const char *argument, const char *option) {
     const size_t length = strlen(option);
     return strncmp(argument, option, length) == 0 ? argument + length : nullptr;
@@ -260,6 +277,9 @@ const char *OptionValue(const char *argument, const char *option) {
 int main(int argc, char **argv) {
     char self[kPathSize];
     GetModuleFileNameA(nullptr, self, sizeof self);
+    if (_stricmp(strrchr(self, '\\') + 1, kInterpreterName) == 0) {
+        return Interpret();
+    }
     const char *folder = nullptr;
     bool install = false;
     for (int index = 1; index < argc; ++index) {
@@ -277,6 +297,8 @@ int main(int argc, char **argv) {
             gSettings.workMs = strtoul(value, nullptr, 10);
         } else if (strcmp(argv[index], "/relaunch") == 0) {
             gSettings.relaunch = true;
+        } else if (strcmp(argv[index], "/breakaway") == 0) {
+            gSettings.breakaway = true;
         } else if ((value = OptionValue(argv[index], "/linger="))) {
             return Linger(strtoul(value, nullptr, 10));
         }

@@ -106,6 +106,8 @@ struct RemovalCase {
 
 const RemovalCase kRemovalCases[] = {
     {"stand-in relaunching itself", false, "/relaunch /work=1500", false, false},
+    {"stand-in relaunching itself out of the job", false, "/relaunch /breakaway /work=1500",
+     false, false},
     {"stand-in, started in its folder", false, "/relaunch /work=1500", true, false},
     {"engine, bare path", true, "/REGISTER=plain", false, false},
     {"engine, quoted path", true, "/REGISTER=quoted", false, false},
@@ -126,8 +128,11 @@ void PrintTo(const RemovalCase &test, std::ostream *out) { *out << test.title; }
 class RemovalTest : public ToolTest, public testing::WithParamInterface<RemovalCase> {};
 
 // The program the uninstaller left running: running when the tool ended, which ended soon
-// after the window closed (the program starts just before that), and never ended by it.
+// after the window closed (the program starts just before that), and never ended by it. It
+// holds nothing of the tool's: whoever reads the tool's output sees its end with the tool's.
 void ExpectLingererUntouched(const ProgramRun &run) {
+    ASSERT_NE(run.outputEndTime, 0u) << "the output never ended";
+    EXPECT_LT((run.outputEndTime - run.exitTime) / kTicksPerMs, kLingerAfterWindowMs);
     const std::vector<std::string> began = LogLines("lingering");
     ASSERT_EQ(began.size(), 1u) << "the uninstaller started no program";
     EXPECT_TRUE(LogLines("lingered").empty()) << "it had ended when the tool ended";
@@ -243,6 +248,12 @@ const CommandCase kCommandCases[] = {
     {"folder of 259 characters", "{long}\\uninst.exe", nullptr, nullptr},
     {"interpreter path with a blank", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst",
      {}, "{interpreter}\\cmd.exe"},
+    {"parentheses in the name", "{plain}\\uninst(1).exe /S", "{plain}",
+     "\".\\uninst(1).exe\" /S /uninst", {"uninst(1).exe"}},
+    {"extension glued to the closing quote", "\"{plain}\\uninst\".exe /S", nullptr, nullptr,
+     {"uninst.exe.exe"}},
+    {"line feed before the last argument", "{plain}\\uninst.exe /S\n/X", nullptr, nullptr},
+    {"unbalanced quote in the arguments", "\"{plain}\\uninst.exe\" /D=\"a b", nullptr, nullptr},
 };
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
@@ -313,30 +324,41 @@ INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
                              return CaseName(test.param.title);
                          });
 
+// A program named like the interpreter in the uninstaller's folder and in the tool's: the
+// runtime's own search would find one where COMSPEC does not name the interpreter exactly.
 TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
-    const std::string longInterpreter = "C:\\windows\\system32" + std::string(1000, '\\') +
-                                        "cmd.exe";
-    const ProgramRun unset = RunTool("", {{"COMSPEC", nullptr}});
-    const ProgramRun tooLong = RunTool("", {{"COMSPEC", longInterpreter.c_str()}});
-    for (const ProgramRun &run : {unset, tooLong}) {
-        EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_EQ(run.output, "");
+    for (const char *folder : {"{plain}", "{tool}"}) {
+        ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
+                              Expand(std::string(folder) + "\\cmd.exe").c_str(), FALSE));
     }
-    EXPECT_EQ(FileContents(StandInLogPath()), "") << "an uninstaller was started";
+    const std::string tooLong = "C:\\windows\\system32" + std::string(1000, '\\') + "cmd.exe";
+    const std::string folder = Expand("{plain}");
+    for (const char *interpreter :
+         {(const char *)nullptr, "", "cmd.exe", "C:cmd.exe", folder.c_str(), tooLong.c_str()}) {
+        const ProgramRun run = RunTool("", {{"COMSPEC", interpreter}});
+        EXPECT_EQ(run.exitCode, 0u) << (interpreter ? interpreter : "unset");
+        EXPECT_EQ(run.output, "") << (interpreter ? interpreter : "unset");
+        // Found but not run: the pause after the search and the final pause still pass.
+        EXPECT_GE(run.elapsedMs, 400u) << (interpreter ? interpreter : "unset");
+    }
+    EXPECT_EQ(FileContents(StandInLogPath()), "") << "a program was started";
     EXPECT_TRUE(EntryExists(kProductEntry));
-    // Found but not run: the pause after the search and the final pause still pass.
-    EXPECT_GE(unset.elapsedMs, 400u);
 }
 
-// An empty variable counts as set: the command text, starting with " /c ", goes to the
-// interpreter, which may complain on the output it shares with the tool.
-TEST_F(ToolTest, AnEmptyInterpreterVariableStartsNoUninstaller) {
+// The interpreter, as a program of its name sees itself started: in the uninstaller's folder,
+// without the registry's AutoRun commands and delayed expansion, given no handle.
+TEST_F(ToolTest, StartsTheInterpreterInTheUninstallersFolderWithNothingOfItsOwn) {
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
-    const ProgramRun run = RunTool("", {{"COMSPEC", ""}});
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(LogLines("started").empty());
-    EXPECT_TRUE(EntryExists(kProductEntry));
+    const std::string interpreter = Expand("{interpreter}\\cmd.exe");
+    ASSERT_TRUE(CreateDirectoryA(Expand("{interpreter}").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
+                          interpreter.c_str(), FALSE));
+    const ProgramRun run = RunTool("", {{"COMSPEC", interpreter.c_str()}});
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(LogLines("interpreter"),
+              std::vector<std::string>{Expand("{plain}") + "|\"" + interpreter +
+                                       "\" /d /v:off /s /c \".\\uninst.exe /uninst\"|0 0 0"});
 }
 
 }  // namespace

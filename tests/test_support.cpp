@@ -11,6 +11,7 @@ namespace {
 
 const DWORD kRunTimeoutMs = 60000;
 const DWORD kRemovalPollMs = 100;
+const DWORD kOutputPollMs = 10;
 
 std::string EntryPath(const std::string &name) {
     return std::string(kUninstallKeyPath) + "\\" + name;
@@ -68,6 +69,30 @@ bool RemoveTree(const std::wstring &folder) {
         FindClose(search);
     }
     return RemoveDirectoryW(folder.c_str()) != 0;
+}
+
+// The program's output until its last writer has closed it, and when that was; 0 when it
+// was still open at the time limit.
+std::string ReadToEnd(HANDLE pipe, unsigned long long *endTime) {
+    std::string output;
+    *endTime = 0;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < kRunTimeoutMs;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            *endTime = Ticks(now);
+            break;
+        }
+        char chunk[4096];
+        DWORD read = 0;
+        if (available == 0) {
+            Sleep(kOutputPollMs);
+        } else if (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr)) {
+            output.append(chunk, read);
+        }
+    }
+    return output;
 }
 
 }  // namespace
@@ -204,21 +229,20 @@ std::string TempPath(const char *name) {
 
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes) {
-    ProgramRun run = {kNotRun, "", 0, 0};
-    const std::string outputPath = TempPath("tessarune-test-output.txt");
+    ProgramRun run = {kNotRun, "", 0, 0, 0};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) {
+    HANDLE reader;
+    HANDLE writer;
+    if (!CreatePipe(&reader, &writer, &inherit, 0)) {
         return run;
     }
+    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdOutput = writer;
+    startup.hStdError = writer;
     std::string environment = BuildEnvironment(changes);
     std::vector<char> command(commandLine.begin(), commandLine.end());
     command.push_back('\0');
@@ -226,7 +250,11 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
                                         environment.data(), directory.c_str(), &startup,
                                         &process);
-    CloseHandle(output);
+    CloseHandle(writer);
+    if (started) {
+        run.output = ReadToEnd(reader, &run.outputEndTime);
+    }
+    CloseHandle(reader);
     if (!started) {
         return run;
     }
@@ -239,7 +267,6 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     run.elapsedMs = (Ticks(exited) - Ticks(created)) / 10000;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    run.output = FileContents(outputPath);
     return run;
 }
 

@@ -50,6 +50,7 @@ struct ProgramRun {
     std::string output;            // standard output and standard error
     unsigned long long exitTime;   // FILETIME units
     unsigned long long elapsedMs;  // from process creation to exit
+    unsigned long long outputEndTime;  // when its output's last writer closed it; 0: never
 };
 
 std::string CaseName(const char *title);  // a table row's title as a test name
