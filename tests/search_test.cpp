@@ -53,6 +53,20 @@ std::vector<RegistryValue> RealisticValues() {
 
 const std::string kCommand511 = "C:\\" + std::string(497, 'q') + "\\remove.exe";
 
+// The text, its terminator and filler: size bytes in all. Wide: the text in UTF-16.
+std::string Padded(const std::string &text, size_t size, bool wide = false) {
+    std::string bytes = text + '\0';
+    if (wide) {
+        const std::u16string utf16 = Utf16(text) + u'\0';
+        bytes.assign(reinterpret_cast<const char *>(utf16.data()), utf16.size() * 2);
+    }
+    return bytes + std::string(size - bytes.size(), 'f');
+}
+
+Entry WithDisplayName(DWORD type, const std::string &data) {
+    return {"1", {{"DisplayName", type, data, type == REG_SZ}, Text("UninstallString", kCommand)}};
+}
+
 const SearchCase kSearchCases[] = {
     {"no product entry", {}, ""},
     {"exact display name", {Product("1", kCommand)}, kCommand},
@@ -117,6 +131,28 @@ const SearchCase kSearchCases[] = {
     {"511-character command carried whole", {Product("1", kCommand511)}, kCommand511},
     {"512-character command never cut",
      {Product("1", kCommand511 + "x"), kLaterProduct},
+     kLaterCommand},
+    // At the size of the one display-name query and of the value holders, and past them.
+    {"binary display name of 511 bytes", {WithDisplayName(REG_BINARY, Padded("Quendal", 511))},
+     kCommand},
+    {"binary display name of 512 bytes", {WithDisplayName(REG_BINARY, Padded("Quendal", 512))},
+     kCommand},
+    {"binary display name of 513 bytes", {WithDisplayName(REG_BINARY, Padded("Quendal", 513))},
+     kCommand},
+    {"text display name of 512 bytes",
+     {WithDisplayName(REG_SZ, Padded("Quendal", 512, true))}, kCommand},
+    {"text display name of 514 bytes",
+     {WithDisplayName(REG_SZ, Padded("Quendal", 514, true))}, kCommand},
+    {"binary display name of 512 bytes, no terminator",
+     {WithDisplayName(REG_BINARY, "Quendal" + std::string(505, ' ')), kLaterProduct},
+     kLaterCommand},
+    {"binary command of 511 bytes, no terminator",
+     {{"1", {Text("DisplayName", "Quendal"), Raw("UninstallString", REG_BINARY, kCommand511)}}},
+     kCommand511},
+    {"binary command of 512 bytes, no terminator",
+     {{"1", {Text("DisplayName", "Quendal"),
+             Raw("UninstallString", REG_BINARY, kCommand511 + "x")}},
+      kLaterProduct},
      kLaterCommand},
     // Windows would read it as "Quendal": a look-alike for each letter.
     {"display name in full-width letters",
