@@ -5,7 +5,6 @@
 // whether that product is gone when the tool ends.
 //   tessarune_bench.exe            all figures
 //   tessarune_bench.exe race LOAD  the last ones alone, under LOAD (a label)
-#include <direct.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "uninstall_command.h"
 #include "uninstall_search.h"
 
 namespace {
@@ -149,19 +149,29 @@ void PrintLingerFigures(const std::string &directory) {
     }
 }
 
-// Runs the engine's uninstaller as the tool does, through two interpreters from its folder,
-// and returns the ms from the interpreter's return to the copy's window; -1: no window.
+// Runs the engine's uninstaller as the tool does, through the interpreter started in its
+// folder, and returns the ms from the interpreter's return to the copy's window; -1: no
+// window.
 double WindowAfterInterpreter() {
-    char previous[MAX_PATH];
-    const char *interpreter = getenv("COMSPEC");
-    if (!interpreter || !InstallRealProduct("") || !_getcwd(previous, sizeof previous) ||
-        _chdir(ProductFolder().c_str()) != 0) {
+    wchar_t interpreter[MAX_PATH];
+    wchar_t folder[MAX_PATH];
+    wchar_t commandLine[2048];
+    const std::string command = "\"" + ProductFolder() + "\\uninst.exe\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION process;
+    if (!GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH) || !InstallRealProduct("") ||
+        !BuildUninstallCommand(command.c_str(), interpreter, folder, MAX_PATH, commandLine, 2048) ||
+        !CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
+                        &startup, &process)) {
         return -1;
     }
-    system((std::string(interpreter) + " /c \".\\uninst.exe /uninst\"").c_str());
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
     LARGE_INTEGER returned, now;
     QueryPerformanceCounter(&returned);
-    _chdir(previous);
     double shown = -1;
     for (now = returned; Milliseconds(returned, now) < kWindowWaitMs;
          QueryPerformanceCounter(&now)) {
