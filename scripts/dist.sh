@@ -48,8 +48,10 @@ cp "$build/tessarune.exe" "$build/tessarune_tests.exe" "$build/quendal_stand_in.
     "$build/quendal_setup.exe" "$dist/checks/"
 # cmd misreads labels in a script with bare line feeds.
 sed 's/$/\r/' "$root/tests/run-checks.cmd" >"$dist/checks/run-checks.cmd"
+sed 's/$/\r/' "$root/tests/run-checks.wsb" >"$dist/checks/run-checks.wsb"
 pack "$dist/tessarune-$version-checks.zip" "$dist/checks" \
-    quendal_setup.exe quendal_stand_in.exe run-checks.cmd tessarune.exe tessarune_tests.exe
+    quendal_setup.exe quendal_stand_in.exe run-checks.cmd run-checks.wsb tessarune.exe \
+    tessarune_tests.exe
 
 # What an administrator verifies: the checksums, and that the exe is this build's.
 check="$dist/verify"

@@ -3,7 +3,7 @@
 # is missing, and makes sure that this machine can run Wine's 32-bit half.
 set -eu
 packages="cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64 nsis cppcheck
-          openssl osslsigncode zip unzip"
+          openssl osslsigncode zip unzip libxml2-utils yamllint"
 wine32=/usr/lib/wine/wine
 binfmt=/proc/sys/fs/binfmt_misc
 

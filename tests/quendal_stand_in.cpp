@@ -172,11 +172,18 @@ int Install(const char *self, const char *folder) {
 // The copy must not hold the product's folder as its current directory, or it could not
 // remove it. Waits until the copy shows its window, so that the removal is under way when
 // this instance ends.
+// The copy goes into a folder of the checks' own, which they delete when they clean up: a
+// delete-on-reboot record would read as "reboot pending" to deployment tools.
 int Relaunch(const char *self, const char *folder) {
     char temp[MAX_PATH];
+    char copies[kPathSize];
     char copy[MAX_PATH];
-    if (!GetTempPathA(sizeof temp, temp) || !GetTempFileNameA(temp, "qun", 0, copy) ||
-        !CopyFileA(self, copy, FALSE)) {
+    if (!GetTempPathA(sizeof temp, temp)) {
+        return 1;
+    }
+    JoinPath(copies, temp, kStandInCopiesName);
+    CreateDirectoryA(copies, nullptr);
+    if (!GetTempFileNameA(copies, "qun", 0, copy) || !CopyFileA(self, copy, FALSE)) {
         return 1;
     }
     char commandLine[kPathSize * 2];
@@ -243,9 +250,6 @@ int Uninstall(const char *self, const char *folder, bool isCopy) {
     RemoveProduct(self, folder);
     DestroyWindow(window);
     Log("window-closed|%llu", Now());
-    if (isCopy) {
-        MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
     return 0;
 }
 

@@ -55,6 +55,7 @@ protected:
     static void CleanUp() {
         RemoveTestEntries();
         DeleteFileA(StandInLogPath().c_str());
+        RemoveFolder(TempPath(kStandInCopiesName));
         RemoveScratchNames();
         RemoveClaimedProduct();
     }

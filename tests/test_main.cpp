@@ -1,4 +1,4 @@
-// GoogleTest's entry point, with a closing line "N passed, M failed" for run-checks.cmd and
+// GoogleTest's entry point, with a closing line "N passed, M failed, K skipped" for run-checks.cmd and
 // whoever reads its output. Before any test writes anything, the checks look at the machine
 // and refuse, with status 2, where they would touch what is not theirs.
 #include <gtest/gtest.h>
@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
     }
     const int status = RUN_ALL_TESTS();
     const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
-    printf("%d passed, %d failed\n", tests.successful_test_count(), tests.failed_test_count());
+    printf("%d passed, %d failed, %d skipped\n", tests.successful_test_count(),
+           tests.failed_test_count(), tests.skipped_test_count());
     return status;
 }

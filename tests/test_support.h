@@ -61,6 +61,8 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
 
 // The stand-in product, installed under this entry name, and its log, in %TEMP%.
 inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
+// Where the stand-in's uninstaller puts the copy of itself that it starts, in %TEMP%.
+inline constexpr char kStandInCopiesName[] = "tessarune-test-copies";
 extern const char kProductEntry[];
 std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
 std::string StandInLogPath();
