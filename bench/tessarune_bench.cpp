@@ -45,7 +45,7 @@ template <typename T> T Median(std::vector<T> values) {
 void WriteRealisticEntry(int number) {
     char name[64];
     char folder[128];
-    snprintf(name, sizeof name, "%sbench %05d", kTestEntryPrefix, number);
+    snprintf(name, sizeof name, "%sbench %05d", EntryPrefix().c_str(), number);
     snprintf(folder, sizeof folder, "C:\\Program Files (x86)\\Vendor %d\\Product %d", number,
              number);
     const std::string dword("\x01\x00\x00\x00", 4);
@@ -191,7 +191,7 @@ bool LeftAtToolEnd() {
         return true;
     }
     RunTessarune("", TempPath(""));
-    const bool left = EntryExists(kProductEntry) || PathExists(ProductFolder());
+    const bool left = EntryExists(ProductEntry()) || PathExists(ProductFolder());
     AwaitRemoval(ProductFolder());
     return left;
 }

@@ -120,9 +120,10 @@ bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
 }
 
 // out is a holder of kValueTextSize bytes.
-bool ReadUninstallEntry(HKEY uninstallKey, const wchar_t *entryName, char *out) {
+bool ReadUninstallEntry(HKEY uninstallKey, const wchar_t *entryName, REGSAM view, char *out) {
     HKEY entry;
-    if (RegOpenKeyExW(uninstallKey, entryName, 0, KEY_QUERY_VALUE, &entry) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(uninstallKey, entryName, 0, KEY_QUERY_VALUE | view, &entry) !=
+        ERROR_SUCCESS) {
         return false;
     }
     char displayName[kValueTextSize] = {};
@@ -139,14 +140,14 @@ bool ReadUninstallEntry(HKEY uninstallKey, const wchar_t *entryName, char *out) 
 
 }  // namespace
 
-bool FindUninstallCommand(char *out, size_t outSize) {
+bool FindUninstallCommand(char *out, size_t outSize, unsigned long view) {
     if (outSize == 0) {
         return false;
     }
     // Without a registry-view flag a 32-bit program reads the 32-bit view (Wow6432Node) on
     // 64-bit Windows: the entries of 32-bit products, where this product registers.
     HKEY uninstallKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ, &uninstallKey) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | view, &uninstallKey) !=
         ERROR_SUCCESS) {
         return false;
     }
@@ -163,7 +164,7 @@ bool FindUninstallCommand(char *out, size_t outSize) {
                           nullptr) != ERROR_SUCCESS) {
             break;
         }
-        found = ReadUninstallEntry(uninstallKey, entryName, result);
+        found = ReadUninstallEntry(uninstallKey, entryName, view, result);
     }
     RegCloseKey(uninstallKey);
     // A cut command would run something other than what is registered: hand out none.

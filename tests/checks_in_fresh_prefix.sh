@@ -3,17 +3,23 @@
 # fresh Wine prefix that holds nothing of the build, started through Wine's cmd.
 #   checks_in_fresh_prefix.sh ZIP PREFIX [CASE]
 # CASE is what the machine holds before the checks start, and what they must then do:
-#   disposable     nothing of theirs: they run and end "N passed, 0 failed, K skipped"
-#   quendal        a Quendal installed under another key, its folder holding data
-#   drive-root     TESSARUNE_DRIVE=C:, with files and folders of the tests' names at C:\
-#   scratch-file   a file of someone else's in the scratch folder
-# In the last three they refuse with status 2 and change no file and no entry.
+#   disposable      no Quendal, and someone else's uninstall entry named like the checks'
+#                   own: they run and end "N passed, 0 failed, K skipped" (the default)
+#   quendal-entry   a Quendal's uninstall entry, without its folder
+#   quendal-binary  a Quendal whose DisplayName is binary: "Quendal", a NUL and more bytes
+#   quendal-folder  Quendal's folder with its data, without an entry
+#   kit-names       files of the checks' own names in the scratch folder
+#   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's
+#   unmapped        no drive given: run-checks.cmd maps one, which Wine's subst does not
+# In all others they refuse with status 2. In every case each file and folder
+# outside Wine's own, and each uninstall entry of both registry views, is as it was.
 set -eu
 zip=$1
 prefix=$2
 case=${3:-disposable}
 wine_prefix="$(cd "$(dirname "$0")/../scripts" && pwd)/wine-prefix.sh"
-entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvanex Quendal'
+list='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+entry="$list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
 rm -rf "$prefix"
 sh "$wine_prefix" "$prefix" boot
@@ -25,23 +31,47 @@ export TESSARUNE_DRIVE=Q: TESSARUNE_SHARE='\\tessarune\q'
 TESSARUNE_SCRATCH="Z:$(printf '%s' "$prefix/drive_q" | tr / '\\')"
 export TESSARUNE_SCRATCH
 
-# Every file outside Wine's own folders, with its checksum, and the foreign entry.
+wine() { sh "$wine_prefix" "$prefix" run "$@"; }
+
+# Every folder and file outside Wine's own, with the files' checksums, and every entry.
 snapshot() {
+    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o \
+        -path 'drive_c/users/*/Temp' -prune -o -print | sort)
     (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o \
         -path 'drive_c/users/*/Temp' -prune -o -type f -print0 | sort -z |
         xargs -0 -r md5sum)
-    sh "$wine_prefix" "$prefix" run reg query "$entry" /reg:32 2>/dev/null | tr -d '\r' || true
+    for view in 32 64; do
+        wine reg query "$list" /s "/reg:$view" 2>/dev/null | tr -d '\r' || true
+    done
+}
+
+quendal_entry() {
+    wine reg add "$entry" /v UninstallString /f /reg:32 \
+        /d 'C:\Program Files (x86)\Orvanex\Quendal\uninst.exe'
 }
 
 case $case in
-disposable) ;;
-quendal)
-    sh "$wine_prefix" "$prefix" run reg add "$entry" /v DisplayName /d Quendal /f /reg:32
-    sh "$wine_prefix" "$prefix" run reg add "$entry" /v UninstallString /f /reg:32 \
-        /d 'C:\Program Files (x86)\Orvanex\Quendal\uninst.exe'
+disposable)
+    wine reg add "$list\\TessaruneTest keep" /v DisplayName /d 'Other program' /f /reg:32
+    ;;
+quendal-entry)
+    wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
+    quendal_entry
+    ;;
+quendal-binary)
+    # "Quendal", a NUL, and bytes the customer's installer put after it.
+    wine reg add "$entry" /v DisplayName /t REG_BINARY /d 5175656e64616c00ff01 /f /reg:32
+    quendal_entry
+    ;;
+quendal-folder)
     mkdir -p "$product"
     echo "the customer's data" >"$product/quendal.dat"
     cp "$prefix/drive_c/checks/quendal_stand_in.exe" "$product/uninst.exe"
+    ;;
+kit-names)
+    mkdir -p "$prefix/drive_q/scratch"
+    echo work >"$prefix/drive_q/scratch/work.txt"
+    echo kept >"$prefix/drive_q/readme.txt"
     ;;
 drive-root)
     export TESSARUNE_DRIVE=C:
@@ -51,27 +81,35 @@ drive-root)
     done
     echo kept >"$prefix/drive_c/kept.txt"
     ;;
-scratch-file) echo kept >"$prefix/drive_q/kept.txt" ;;
+unmapped) unset TESSARUNE_DRIVE TESSARUNE_SCRATCH ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 before=$(snapshot)
 
 status=0
-sh "$wine_prefix" "$prefix" run cmd /c 'C:\checks\run-checks.cmd' >"$prefix.log" 2>&1 || status=$?
+wine cmd /c 'C:\checks\run-checks.cmd' >"$prefix.log" 2>&1 || status=$?
 after=$(snapshot)
 sh "$wine_prefix" "$prefix" stop
-summary=$(tr -d '\r' <"$prefix.log" | tail -n 1)
+output=$(tr -d '\r' <"$prefix.log")
+summary=$(printf '%s\n' "$output" | tail -n 1)
 echo "run-checks.cmd: exit status $status, last line: $summary"
-if [ "$case" != disposable ]; then
-    [ "$status" -eq 2 ] && [ "$before" = "$after" ] && exit 0
-    if [ "$before" != "$after" ]; then
-        echo "the checks changed the machine:"
-        printf '%s\n' "$before" >"$prefix.before"
-        printf '%s\n' "$after" | diff "$prefix.before" - || true
+if [ "$before" != "$after" ]; then
+    echo "the checks changed the machine:"
+    printf '%s\n' "$before" >"$prefix.before"
+    printf '%s\n' "$after" | diff "$prefix.before" - || true
+    exit 1
+fi
+case $case in
+disposable)
+    if [ "$status" -ne 0 ] ||
+        ! printf '%s\n' "$summary" | grep -qE '^[1-9][0-9]* passed, 0 failed, [0-9]+ skipped$'; then
+        printf '%s\n' "$output" | grep -E '^\[  FAILED|Failure' | head -20
+        exit 1
     fi
-    exit 1
-fi
-if [ "$status" -ne 0 ] || ! printf '%s\n' "$summary" | grep -qE '^[1-9][0-9]* passed, 0 failed, [0-9]+ skipped$'; then
-    tr -d '\r' <"$prefix.log" | grep -E '^\[  FAILED|Failure' | head -20
-    exit 1
-fi
+    ;;
+*)
+    # One line, saying why.
+    [ "$status" -eq 2 ] && [ "$(printf '%s\n' "$output" | wc -l)" -eq 1 ] &&
+        printf '%s\n' "$output" | grep -q '^The checks refuse to run: '
+    ;;
+esac

@@ -1,5 +1,9 @@
 // The checks' own places on the machine they run on, and the guard that keeps them from
 // touching anything else.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "test_support.h"
@@ -16,88 +20,80 @@ const std::vector<ScratchName> kScratchNames = {
     // One character more than a current folder may have below a drive; a name has at most
     // 255.
     {"{long}", std::string(200, 'l') + "\\" + std::string(259 - 3 - 200 - 1, 'l')},
-    // A program named like the text before the blank of "{interpreter}\cmd.exe".
-    {nullptr, "cmd.exe"},
-    // The stand-in product installed at the drive's root, with its copies.
-    {nullptr, "quendal.exe"},
-    {nullptr, "quendal.dat"},
-    {nullptr, "readme.txt"},
-    {nullptr, "uninst.ini"},
-    {nullptr, "uninst.exe"},
-    {nullptr, "Uninstall.exe"},
 };
 
 namespace {
 
 const char kDefaultDrive[] = "Q:";
-const char kProductName[] = "Quendal";
-// Records at the drive's root: the checks installed the product; the drive shows the
-// scratch folder.
-const char kClaimName[] = "tessarune-checks-installed-quendal";
 const char kMarkerName[] = "tessarune-checks-marker";
 const char *const kProgramFilesVariables[] = {"ProgramFiles", "ProgramW6432"};
+// Held while a run lasts: a second run refuses.
+const wchar_t kRunMutexName[] = L"Global\\TessaruneChecksRun";
+const REGSAM kRegistryViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+// What the run installed into the product's folder, and whether its parent was there.
+std::vector<std::wstring> gInstalledFiles;
+bool gProductParentExisted = true;
 
 std::string AtRoot(const std::string &name) { return ScratchDrive() + "\\" + name; }
 
-bool IsScratchName(const std::wstring &name) {
-    std::vector<std::string> own = {kClaimName, kMarkerName};
-    for (const ScratchName &known : kScratchNames) {
-        own.push_back(known.name.substr(0, known.name.find('\\')));
-    }
-    for (const std::string &ownName : own) {
-        if (_wcsicmp(WideName(ownName).c_str(), name.c_str()) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// What the scratch folder holds that the checks did not put there; "" when nothing. Read
-// wide: the checks' own names include letters this process's code page may lack.
-std::string StrangerIn(const std::string &scratch) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(WideName(scratch + "\\*").c_str(), &found);
-    std::wstring stranger;
-    if (search == INVALID_HANDLE_VALUE) {
-        return "";
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L".." && !IsScratchName(name)) {
-            stranger = name;
-        }
-    } while (stranger.empty() && FindNextFileW(search, &found));
-    FindClose(search);
+std::string Utf8(const std::wstring &wide) {
     char text[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_UTF8, 0, stranger.c_str(), -1, text, sizeof text - 1, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
     return text;
 }
 
-// An entry named Quendal in either registry view that the checks did not write; "" when
-// none.
-std::string ForeignProductEntry() {
-    std::string foreign;
-    WalkEntries([&](HKEY list, const char *name, REGSAM) {
-        // Of any type, as the tool reads it.
-        char displayName[64] = {};
-        DWORD size = sizeof displayName - 1;
-        if (foreign.empty() && !IsOwnEntry(name) &&
-            RegGetValueA(list, name, "DisplayName", RRF_RT_ANY | RRF_NOEXPAND, nullptr,
-                         displayName, &size) == ERROR_SUCCESS &&
-            strcmp(displayName, kProductName) == 0) {
-            foreign = name;
+// The names in a folder, "." and ".." aside; read wide, as names in any script may be there.
+std::vector<std::wstring> NamesIn(const std::wstring &folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
         }
-        return true;
-    });
-    return foreign;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
 }
 
-// Quendal's folder in either Program Files, unless the checks installed it; "" when none.
-std::string ForeignProductFolder() {
-    if (PathExists(AtRoot(kClaimName))) {
-        return "";
+bool IsAdministrator() {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+           CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+bool IsOnlyRun() {
+    static HANDLE held = nullptr;
+    if (!held) {
+        held = CreateMutexW(nullptr, TRUE, kRunMutexName);
+        if (held && GetLastError() == ERROR_ALREADY_EXISTS) {
+            CloseHandle(held);
+            held = nullptr;
+        }
     }
+    return held != nullptr;
+}
+
+// A Quendal the tool would find, in either registry view: the tool's own search.
+std::string ProductCommand() {
+    for (REGSAM view : kRegistryViews) {
+        char command[1024];
+        if (FindUninstallCommand(command, sizeof command, view)) {
+            return command;
+        }
+    }
+    return "";
+}
+
+// Quendal's folder in either Program Files; "" when none.
+std::string ProductFolderThere() {
     for (const char *variable : kProgramFilesVariables) {
         const std::string folder = Setting(variable) + "\\Orvanex\\Quendal";
         if (!Setting(variable).empty() && PathExists(folder)) {
@@ -121,6 +117,11 @@ bool DriveShowsScratch(const std::string &scratch) {
     return shown;
 }
 
+std::wstring ProductParent() {
+    const std::wstring folder = WideName(ProductFolder());
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+
 }  // namespace
 
 std::string Setting(const char *variable, const char *fallback) {
@@ -130,49 +131,64 @@ std::string Setting(const char *variable, const char *fallback) {
 
 std::string ScratchDrive() { return Setting(kDriveVariable, kDefaultDrive); }
 
-void RemoveScratchNames() {
-    for (const ScratchName &known : kScratchNames) {
-        const std::string path = AtRoot(known.name.substr(0, known.name.find('\\')));
-        if (known.placeholder) {
+void RemoveScratchContents() {
+    const std::string scratch = Setting(kScratchVariable);
+    for (const std::wstring &name : NamesIn(WideName(scratch))) {
+        const std::string path = scratch + "\\" + Utf8(name);
+        if (!DeleteFileW(WideName(path).c_str())) {
             RemoveFolder(path);
-        } else {
-            DeleteFileA(path.c_str());
         }
     }
 }
 
-void ClaimProductFolder() {
-    HANDLE file = CreateFileA(AtRoot(kClaimName).c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
+bool BeginProductInstall() {
+    gProductParentExisted = PathExists(Utf8(ProductParent()));
+    return !PathExists(ProductFolder());
 }
 
-void RemoveClaimedProduct() {
-    if (PathExists(AtRoot(kClaimName))) {
-        RemoveFolder(ProductFolder());
-        DeleteFileA(AtRoot(kClaimName).c_str());
+void EndProductInstall() { gInstalledFiles = NamesIn(WideName(ProductFolder())); }
+
+void RemoveInstalledProduct() {
+    for (const std::wstring &name : NamesIn(WideName(ProductFolder()))) {
+        if (std::find(gInstalledFiles.begin(), gInstalledFiles.end(), name) ==
+            gInstalledFiles.end()) {
+            printf("Quendal's folder %s holds %s, which this run did not install: it is left.\n",
+                   ProductFolder().c_str(), Utf8(name).c_str());
+            return;
+        }
     }
+    RemoveFolder(ProductFolder());
+    if (!gProductParentExisted) {
+        RemoveDirectoryW(ProductParent().c_str());
+    }
+    gInstalledFiles.clear();
 }
 
 std::string ReasonToRefuse() {
     const std::string scratch = Setting(kScratchVariable);
+    std::vector<std::wstring> names;
     std::string found;
     if (scratch.empty()) {
         return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
     }
+    if (!IsAdministrator()) {
+        return "they need an administrator's rights: start run-checks.cmd as an administrator";
+    }
+    if (!IsOnlyRun()) {
+        return "another run of the checks is under way";
+    }
     if (!PathExists(scratch)) {
         return "the scratch folder " + scratch + " is not there";
     }
-    if (!(found = StrangerIn(scratch)).empty()) {
-        return "the scratch folder " + scratch + " holds " + found +
-               ", which the checks did not put there";
+    if (!(names = NamesIn(WideName(scratch))).empty()) {
+        return "the scratch folder " + scratch + " holds " + Utf8(names[0]) +
+               ", which this run did not put there";
     }
-    if (!(found = ForeignProductEntry()).empty()) {
-        return "Quendal is installed (uninstall entry " + found + "): use a machine without it";
+    if (!(found = ProductCommand()).empty()) {
+        return "Quendal is installed (its uninstall command is " + found +
+               "): use a machine without it";
     }
-    if (!(found = ForeignProductFolder()).empty()) {
+    if (!(found = ProductFolderThere()).empty()) {
         return "Quendal's folder " + found + " is there: use a machine without it";
     }
     if (!DriveShowsScratch(scratch)) {

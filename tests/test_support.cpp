@@ -4,8 +4,20 @@
 
 #include <cstring>
 
-const char kTestEntryPrefix[] = "TessaruneTest ";
-const char kProductEntry[] = "TessaruneTest Quendal";
+const std::string &EntryPrefix() {
+    static const std::string prefix = [] {
+        char id[32];
+        snprintf(id, sizeof id, "TessaruneTest %08lX%08lX ", GetCurrentProcessId(),
+                 GetTickCount());
+        return std::string(id);
+    }();
+    return prefix;
+}
+
+const std::string &ProductEntry() {
+    static const std::string entry = EntryPrefix() + "Quendal";
+    return entry;
+}
 
 namespace {
 
@@ -175,9 +187,7 @@ bool EntryExists(const std::string &name) {
     return true;
 }
 
-bool IsOwnEntry(const char *name) {
-    return strncmp(name, kTestEntryPrefix, strlen(kTestEntryPrefix)) == 0;
-}
+bool IsOwnEntry(const char *name) { return EntryPrefix().compare(0, std::string::npos, name, 0, EntryPrefix().size()) == 0; }
 
 void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit) {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
@@ -280,32 +290,36 @@ std::string StandInLogPath() { return TempPath(kStandInLogName); }
 
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {
-    if (folder == ProductFolder()) {
-        ClaimProductFolder();
+    if (folder == ProductFolder() && !BeginProductInstall()) {
+        return false;
     }
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
-                                          Quoted(std::string("/entry=") + kProductEntry) +
+                                          Quoted(std::string("/entry=") + ProductEntry()) +
                                           " " + Quoted("/log=" + StandInLogPath()) + " " +
                                           options,
                                       directory);
-    return run.exitCode == 0 && EntryExists(kProductEntry);
+    EndProductInstall();
+    return run.exitCode == 0 && EntryExists(ProductEntry());
 }
 
 // The engine reads an option's value up to the next " /", blanks and all, and takes /D=,
 // the folder, last: none of them in quotes.
 bool InstallRealProduct(const std::string &options) {
-    ClaimProductFolder();
+    if (!BeginProductInstall()) {
+        return false;
+    }
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_setup.exe") +
-                                          " /S /ENTRY=" + kProductEntry + " " + options +
+                                          " /S /ENTRY=" + ProductEntry() + " " + options +
                                           " /D=" + ProductFolder(),
                                       TestDirectory());
-    return run.exitCode == 0 && EntryExists(kProductEntry);
+    EndProductInstall();
+    return run.exitCode == 0 && EntryExists(ProductEntry());
 }
 
 bool AwaitRemoval(const std::string &folder) {
     for (DWORD waited = 0; waited < kRunTimeoutMs; waited += kRemovalPollMs) {
-        if (!EntryExists(kProductEntry) && !PathExists(folder)) {
+        if (!EntryExists(ProductEntry()) && !PathExists(folder)) {
             return true;
         }
         Sleep(kRemovalPollMs);

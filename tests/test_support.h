@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// Every entry a test writes carries this prefix, so that cleaning up finds them all.
-extern const char kTestEntryPrefix[];
+// Every entry a run writes carries this prefix, with the run's id: cleaning up finds them
+// all, and nothing of anyone else's.
+const std::string &EntryPrefix();
 
 struct RegistryValue {
     const char *name;
@@ -32,7 +33,7 @@ std::string Replace(std::string text, const std::string &from, const std::string
 bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &values,
                 REGSAM view = 0);
 bool EntryExists(const std::string &name);
-bool IsOwnEntry(const char *name);  // written by the tests: named with the prefix
+bool IsOwnEntry(const char *name);  // written by this run: named with its prefix
 // Each uninstall entry of both registry views in turn: visit(list, name, view) returns
 // false when it deleted the entry, so that the walk stays at that index.
 void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit);
@@ -63,7 +64,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
 inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
 // Where the stand-in's uninstaller puts the copy of itself that it starts, in %TEMP%.
 inline constexpr char kStandInCopiesName[] = "tessarune-test-copies";
-extern const char kProductEntry[];
+const std::string &ProductEntry();
 std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
 std::string StandInLogPath();
 bool InstallProduct(const std::string &folder, const std::string &options,
@@ -87,19 +88,23 @@ inline constexpr char kDriveVariable[] = "TESSARUNE_DRIVE";
 inline constexpr char kScratchVariable[] = "TESSARUNE_SCRATCH";
 std::string Setting(const char *variable, const char *fallback = "");
 std::string ScratchDrive();  // "Q:" unless set
-// {plain}, {tool} and the like in the tests' tables: the folders and files the checks put at
-// their drive's root, named in one place. The guard admits these, cleaning up removes them.
+// {plain}, {tool} and the like in the tests' tables: the folders the checks put at their
+// drive's root, named in one place.
 struct ScratchName {
     const char *placeholder;  // nullptr: a file that a product installed at the root has
     std::string name;
 };
 extern const std::vector<ScratchName> kScratchNames;
-void RemoveScratchNames();
-void ClaimProductFolder();    // a record, before installing, that the checks did it
-void RemoveClaimedProduct();  // the product's folder, when the checks installed it
-// Why the checks must not run on this machine, or "" when they may: a Quendal they did not
-// install, a scratch folder holding what they did not put there, or a drive that does not
-// show the scratch folder.
+void RemoveScratchContents();  // all of it: the guard found the folder empty
+// Installing into the product's folder: Begin is false when the folder is there already;
+// End records the files the install put there. Remove deletes the folder only when it holds
+// nothing else, and says so when it leaves it.
+bool BeginProductInstall();
+void EndProductInstall();
+void RemoveInstalledProduct();
+// Why the checks must not run on this machine, or "" when they may: no administrator's
+// rights, another run under way, a scratch folder that is not empty, a Quendal the tool
+// would find, Quendal's folder, or a drive that does not show the scratch folder.
 std::string ReasonToRefuse();
 
 bool PathExists(const std::string &path);
