@@ -12,7 +12,9 @@ setlocal
 cd /d "%~dp0"
 if defined TESSARUNE_DRIVE goto share
 if not defined TESSARUNE_SCRATCH set "TESSARUNE_SCRATCH=%SystemDrive%\TessaruneChecks-%RANDOM%%RANDOM%"
-mkdir "%TESSARUNE_SCRATCH%" >nul 2>&1 || goto taken
+if exist "%TESSARUNE_SCRATCH%" goto taken
+mkdir "%TESSARUNE_SCRATCH%" >nul 2>&1
+if not exist "%TESSARUNE_SCRATCH%\" goto taken
 for %%d in (T S R P O N M L K J) do if not exist %%d:\ (
     set "TESSARUNE_DRIVE=%%d:"
     goto map
@@ -21,7 +23,8 @@ rmdir "%TESSARUNE_SCRATCH%"
 echo The checks refuse to run: no drive letter of T: to J: is free.
 exit /b 2
 :map
-subst %TESSARUNE_DRIVE% "%TESSARUNE_SCRATCH%" >nul 2>&1 || goto unmapped
+subst %TESSARUNE_DRIVE% "%TESSARUNE_SCRATCH%" >nul 2>&1
+if errorlevel 1 goto unmapped
 set "mapped=1"
 :share
 rem The scratch folder again, as a network share (the administrative share of its drive).
