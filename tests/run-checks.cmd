@@ -15,10 +15,8 @@ if not defined TESSARUNE_SCRATCH set "TESSARUNE_SCRATCH=%SystemDrive%\TessaruneC
 if exist "%TESSARUNE_SCRATCH%" goto taken
 mkdir "%TESSARUNE_SCRATCH%" >nul 2>&1
 if not exist "%TESSARUNE_SCRATCH%\" goto taken
-for %%d in (T S R P O N M L K J) do if not exist %%d:\ (
-    set "TESSARUNE_DRIVE=%%d:"
-    goto map
-)
+for %%d in (T S R P O N M L K J) do if not defined TESSARUNE_DRIVE if not exist %%d:\ set "TESSARUNE_DRIVE=%%d:"
+if defined TESSARUNE_DRIVE goto map
 rmdir "%TESSARUNE_SCRATCH%"
 echo The checks refuse to run: no drive letter of T: to J: is free.
 exit /b 2
