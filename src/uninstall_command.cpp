@@ -24,7 +24,7 @@ struct CharacterRule {
 const CharacterRule kCharacterRules[] = {
     {L"-_.~!#$'+[]{}`", kPlain, kPlain, kPlain},
     {L" ();,=@", kPlain, kQuoted, kPlain},
-    // cmd expands variables: see VariablesAreExact for the arguments.
+    // cmd expands variables: see ExpandVariables for the arguments.
     {L"%", kPlain, kRefused, kPlain},
     // The path's separators and its drive's colon stand where its form puts them.
     {L"\\/:*?\t", kRefused, kRefused, kPlain},
@@ -48,12 +48,36 @@ const size_t kProgramPathLimit = 258;
 const size_t kPathSize = MAX_PATH;
 const size_t kCommandSize = 1024;
 const size_t kVariableSize = 1024;
+// The longest command line cmd takes, its own path and switches included.
+const size_t kCommandLineLimit = 8191;
+// What the command line holds besides the interpreter, the name and the arguments.
+const size_t kCommandLinePieces = 40;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsAsciiLetterOrDigit(wchar_t c) {
     const wchar_t lower = static_cast<wchar_t>(c | 0x20);
     return (c >= L'0' && c <= L'9') || (lower >= L'a' && lower <= L'z');
+}
+
+// Programs without a UTF-8 manifest read their command line in the system's code page,
+// Windows turning characters it lacks into look-alikes ("best fit": a full-width quote into
+// a quote, a full-width backslash into a backslash) and the rest into '?'. The name and the
+// arguments hold no character that becomes another ASCII one there.
+bool TurnsIntoAscii(wchar_t c) {
+    static const UINT codePage = [] {
+        DWORD number = 0;
+        return GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT,
+                              LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                              reinterpret_cast<wchar_t *>(&number),
+                              sizeof number / sizeof(wchar_t))
+                   ? static_cast<UINT>(number)
+                   : CP_ACP;
+    }();
+    char bytes[8];
+    const int length = WideCharToMultiByte(codePage, 0, &c, 1, bytes, sizeof bytes, nullptr,
+                                           nullptr);
+    return length == 1 && static_cast<unsigned char>(bytes[0]) < 0x80 && bytes[0] != '?';
 }
 
 Use UseOf(wchar_t c, Use CharacterRule::*where) {
@@ -69,7 +93,8 @@ Use UseOf(wchar_t c, Use CharacterRule::*where) {
         return kRefused;
     }
     WORD type = 0;
-    if (c < 0xA0 || !GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & C1_CNTRL)) {
+    if (c < 0xA0 || !GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & C1_CNTRL) ||
+        (where != &CharacterRule::inFolder && TurnsIntoAscii(c))) {
         return kRefused;
     }
     return (type & (C1_SPACE | C1_BLANK)) ? UseOf(L' ', where) : kPlain;
@@ -150,13 +175,13 @@ bool FindProgram(const wchar_t *path, size_t length, bool alone, wchar_t *found)
 }
 
 // The program and where its arguments begin in the command: a quoted path, followed by a
-// blank or the end, or else the longest beginning, up to a blank or the end, that names a
+// blank, a tab or the end, or else the longest beginning, up to a blank or the end, that names a
 // program file.
 bool SplitProgram(const wchar_t *command, wchar_t *program, const wchar_t **arguments) {
     if (command[0] == L'"') {
         const wchar_t *closingQuote = wcschr(command + 1, L'"');
         *arguments = closingQuote ? closingQuote + 1 : nullptr;
-        return closingQuote && (**arguments == L'\0' || **arguments == L' ') &&
+        return closingQuote && wcschr(L" \t", **arguments) &&
                FindProgram(command + 1, closingQuote - command - 1, true, program);
     }
     for (const wchar_t *end = command + wcslen(command); end != command; --end) {
@@ -186,33 +211,47 @@ bool QuotesArePaired(const wchar_t *arguments) {
     return !open;
 }
 
-// cmd replaces %NAME% with the variable's value before it reads the command, and an
-// undefined name may be one of its own (%CD%, %RANDOM%, %CMDCMDLINE%). Only variables this
-// process holds, and cmd will, with values that are plain arguments themselves, may stand;
-// a lone % stays a character.
-bool VariablesAreExact(const wchar_t *arguments) {
-    for (const wchar_t *open = wcschr(arguments, kVariableMark); open;) {
-        const wchar_t *close = wcschr(open + 1, kVariableMark);
-        if (!close) {
-            return true;
-        }
+// The arguments as cmd passes them on: it replaces %NAME% with the variable's value before
+// it reads the command, and an undefined name may be one of its own (%CD%, %RANDOM%,
+// %CMDCMDLINE%). Only variables this process holds, and cmd will, with values free of "%",
+// may stand; a lone % stays a character. False when the text cannot be known or held.
+bool ExpandVariables(const wchar_t *arguments, wchar_t *expanded, size_t size) {
+    size_t length = 0;
+    for (const wchar_t *at = arguments; *at;) {
+        const wchar_t *close = *at == kVariableMark ? wcschr(at + 1, kVariableMark) : nullptr;
         wchar_t name[kVariableSize];
-        wchar_t value[kVariableSize];
-        const size_t length = close - open - 1;
-        if (length == 0 || length >= kVariableSize) {
+        const size_t nameLength = close ? close - at - 1 : 0;
+        const wchar_t *piece = at;
+        size_t pieceLength = 1;
+        if (close) {
+            if (nameLength == 0 || nameLength >= kVariableSize) {
+                return false;
+            }
+            wmemcpy(name, at + 1, nameLength);
+            name[nameLength] = L'\0';
+            pieceLength = GetEnvironmentVariableW(name, expanded + length, static_cast<DWORD>(size - length));
+            if (wcspbrk(name, kVariableNameEnds) || pieceLength == 0 || length + pieceLength >= size ||
+                wmemchr(expanded + length, kVariableMark, pieceLength)) {
+                return false;
+            }
+            piece = expanded + length;
+        } else if (length + 1 >= size) {
             return false;
         }
-        wmemcpy(name, open + 1, length);
-        name[length] = L'\0';
-        const DWORD valueLength = GetEnvironmentVariableW(name, value, kVariableSize);
-        if (wcspbrk(name, kVariableNameEnds) || valueLength == 0 ||
-            valueLength >= kVariableSize || wcspbrk(value, L"%\"") ||
-            !AllAdmitted(value, valueLength, &CharacterRule::inArguments)) {
-            return false;
-        }
-        open = wcschr(close + 1, kVariableMark);
+        wmemmove(expanded + length, piece, pieceLength);
+        length += pieceLength;
+        at = close ? close + 1 : at + 1;
     }
+    expanded[length] = L'\0';
     return true;
+}
+
+// What the uninstaller reads is the expanded text: its characters, its quotes.
+bool ArgumentsAreExact(const wchar_t *arguments, size_t limit) {
+    wchar_t expanded[kCommandLineLimit + 1];
+    return ExpandVariables(arguments, expanded, limit + 1) &&
+           AllAdmitted(expanded, wcslen(expanded), &CharacterRule::inArguments) &&
+           QuotesArePaired(expanded);
 }
 
 // The program's folder; a drive's root keeps its separator, since "C:" alone names the
@@ -269,6 +308,11 @@ bool IsExactInterpreter(const wchar_t *interpreter) {
            IsExactFile(interpreter);
 }
 
+// Room for the arguments, once expanded, within what cmd takes.
+size_t ArgumentsLimit(const wchar_t *interpreter, const wchar_t *program) {
+    return kCommandLineLimit - wcslen(interpreter) - wcslen(program) - kCommandLinePieces;
+}
+
 }  // namespace
 
 bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,
@@ -278,8 +322,7 @@ bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wcha
     const wchar_t *arguments = nullptr;
     if (!ToWide(command, wideCommand, kCommandSize) || !IsExactInterpreter(interpreter) ||
         !SplitProgram(wideCommand, program, &arguments) ||
-        !AllAdmitted(arguments, wcslen(arguments), &CharacterRule::inArguments) ||
-        !QuotesArePaired(arguments) || !VariablesAreExact(arguments)) {
+        !ArgumentsAreExact(arguments, ArgumentsLimit(interpreter, program))) {
         return false;
     }
     const wchar_t *name = wcsrchr(program, L'\\') + 1;

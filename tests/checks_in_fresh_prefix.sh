@@ -59,8 +59,9 @@ quendal-entry)
     quendal_entry
     ;;
 quendal-binary)
-    # "Quendal", a NUL, and bytes the customer's installer put after it.
-    wine reg add "$entry" /v DisplayName /t REG_BINARY /d 5175656e64616c00ff01 /f /reg:32
+    # "Quendal", a NUL, and 64 bytes the customer's installer put after it.
+    wine reg add "$entry" /v DisplayName /t REG_BINARY /f /reg:32 \
+        /d "5175656e64616c00$(printf 'ff%.0s' $(seq 64))"
     quendal_entry
     ;;
 quendal-folder)

@@ -2,6 +2,7 @@
 // folder: which program, from which folder, with what, or nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,22 @@ const BuildCase kBuildCases[] = {
      "{d}\\" + ProgramOfLength(258).substr(0, ProgramOfLength(258).rfind('\\')), ".\\uninst.exe"},
     {"interpreter path with a blank", "{d}\\uninst.exe", {"uninst.exe", "cmd x\\cmd.exe"},
      "{d}", ".\\uninst.exe", "{d}\\cmd x\\cmd.exe"},
+    {"tab after the quoted path", "\"{d}\\uninst.exe\"\t/S", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe\t/S"},
+    {"variable before a blank", "{d}\\uninst.exe /d=%TESSARUNE_FOLDER% /S", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /d=%TESSARUNE_FOLDER% /S"},
+    {"variable's backslash before a quote", "\"{d}\\uninst.exe\" \"/d=%TESSARUNE_FOLDER%\"",
+     {"uninst.exe"}, "", ""},
+    {"variable's quote", "{d}\\uninst.exe /d=%TESSARUNE_QUOTE%", {"uninst.exe"}, "", ""},
+    {"command line too long once expanded", "{d}\\uninst.exe" + [] {
+         std::string text;
+         for (int copy = 0; copy < 9; ++copy) text += " %TESSARUNE_LONG%";
+         return text;
+     }(), {"uninst.exe"}, "", ""},
+    {"full-width quote in an argument", "{d}\\uninst.exe /d=\xEF\xBC\x82" "C:\\a b", {"uninst.exe"},
+     "", ""},
+    {"full-width backslash in the name", "{d}\\un\xEF\xBC\xBCinst.exe", {"un\xEF\xBC\xBCinst.exe"},
+     "", ""},
     {"no extension before arguments", "{d}\\uninst /S", {"uninst.exe"}, "", ""},
     {"missing, a script of that name beside", "{d}\\missing.exe", {"missing.exe.bat"},
      "", ""},
@@ -125,7 +142,12 @@ void PrintTo(const BuildCase &test, std::ostream *out) { *out << test.title; }
 
 class BuildTest : public testing::TestWithParam<BuildCase> {
 protected:
-    void SetUp() override { RemoveFolder(Scratch()); }
+    void SetUp() override {
+        RemoveFolder(Scratch());
+        SetEnvironmentVariableA("TESSARUNE_FOLDER", "C:\\Data\\");
+        SetEnvironmentVariableA("TESSARUNE_QUOTE", "a\"b");
+        SetEnvironmentVariableA("TESSARUNE_LONG", std::string(1000, 'x').c_str());
+    }
     void TearDown() override { RemoveFolder(Scratch()); }
 
     static std::string Scratch() { return TempPath(kScratchName); }
@@ -138,6 +160,10 @@ protected:
 
 TEST_P(BuildTest, RunsTheRegisteredProgramOrNothing) {
     const BuildCase &test = GetParam();
+    if (GetACP() != CP_UTF8 &&
+        std::any_of(test.command.begin(), test.command.end(), [](char c) { return c & 0x80; })) {
+        GTEST_SKIP() << "the rows are written in UTF-8";
+    }
     for (const std::string &file : test.files) {
         ASSERT_TRUE(PlaceFile(Scratch() + "\\" + file)) << file;
     }
