@@ -204,11 +204,32 @@ bool QuotesArePaired(const wchar_t *arguments) {
             continue;
         }
         open = !open;
-        if ((at > arguments && at[-1] == L'\\') || (!open && at[1] != L'\0' && at[1] != L' ' && at[1] != L'\t')) {
+        // wcschr finds the terminator too: the end may follow a closing quote.
+        if ((at > arguments && at[-1] == L'\\') || (!open && !wcschr(L" \t", at[1]))) {
             return false;
         }
     }
     return !open;
+}
+
+// Appends the value of the variable named name[0, nameLength) to expanded[0, *length);
+// false when cmd would not put exactly that there, or it does not fit.
+bool AppendValue(const wchar_t *name, size_t nameLength, wchar_t *expanded, size_t *length,
+                 size_t size) {
+    wchar_t held[kVariableSize];
+    if (nameLength == 0 || nameLength >= kVariableSize) {
+        return false;
+    }
+    wmemcpy(held, name, nameLength);
+    held[nameLength] = L'\0';
+    const DWORD valueLength = GetEnvironmentVariableW(held, expanded + *length,
+                                                      static_cast<DWORD>(size - *length));
+    if (wcspbrk(held, kVariableNameEnds) || valueLength == 0 || *length + valueLength >= size ||
+        wmemchr(expanded + *length, kVariableMark, valueLength)) {
+        return false;
+    }
+    *length += valueLength;
+    return true;
 }
 
 // The arguments as cmd passes them on: it replaces %NAME% with the variable's value before
@@ -217,30 +238,18 @@ bool QuotesArePaired(const wchar_t *arguments) {
 // may stand; a lone % stays a character. False when the text cannot be known or held.
 bool ExpandVariables(const wchar_t *arguments, wchar_t *expanded, size_t size) {
     size_t length = 0;
-    for (const wchar_t *at = arguments; *at;) {
+    for (const wchar_t *at = arguments; *at; ++at) {
         const wchar_t *close = *at == kVariableMark ? wcschr(at + 1, kVariableMark) : nullptr;
-        wchar_t name[kVariableSize];
-        const size_t nameLength = close ? close - at - 1 : 0;
-        const wchar_t *piece = at;
-        size_t pieceLength = 1;
         if (close) {
-            if (nameLength == 0 || nameLength >= kVariableSize) {
+            if (!AppendValue(at + 1, close - at - 1, expanded, &length, size)) {
                 return false;
             }
-            wmemcpy(name, at + 1, nameLength);
-            name[nameLength] = L'\0';
-            pieceLength = GetEnvironmentVariableW(name, expanded + length, static_cast<DWORD>(size - length));
-            if (wcspbrk(name, kVariableNameEnds) || pieceLength == 0 || length + pieceLength >= size ||
-                wmemchr(expanded + length, kVariableMark, pieceLength)) {
-                return false;
-            }
-            piece = expanded + length;
-        } else if (length + 1 >= size) {
+            at = close;
+        } else if (length + 1 < size) {
+            expanded[length++] = *at;
+        } else {
             return false;
         }
-        wmemmove(expanded + length, piece, pieceLength);
-        length += pieceLength;
-        at = close ? close + 1 : at + 1;
     }
     expanded[length] = L'\0';
     return true;

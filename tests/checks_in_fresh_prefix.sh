@@ -8,6 +8,8 @@
 #   quendal-entry   a Quendal's uninstall entry, without its folder
 #   quendal-binary  a Quendal whose DisplayName is binary: "Quendal", a NUL and more bytes
 #   quendal-folder  Quendal's folder with its data, without an entry
+#   stale-record    the same, and the record an interrupted run of an earlier kit left,
+#                   saying that the checks installed it
 #   kit-names       files of the checks' own names in the scratch folder
 #   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's
 #   unmapped        no drive given: run-checks.cmd maps one, which Wine's subst does not
@@ -64,7 +66,8 @@ quendal-binary)
         /d "5175656e64616c00$(printf 'ff%.0s' $(seq 64))"
     quendal_entry
     ;;
-quendal-folder)
+quendal-folder | stale-record)
+    [ "$case" = quendal-folder ] || echo >"$prefix/drive_q/tessarune-checks-installed-quendal"
     mkdir -p "$product"
     echo "the customer's data" >"$product/quendal.dat"
     cp "$prefix/drive_c/checks/quendal_stand_in.exe" "$product/uninst.exe"
