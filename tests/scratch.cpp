@@ -131,10 +131,11 @@ std::string Setting(const char *variable, const char *fallback) {
 
 std::string ScratchDrive() { return Setting(kDriveVariable, kDefaultDrive); }
 
+// Through the drive, which the guard saw showing the scratch folder: the variable may name
+// the folder with forward slashes, which the long-path form of RemoveFolder does not take.
 void RemoveScratchContents() {
-    const std::string scratch = Setting(kScratchVariable);
-    for (const std::wstring &name : NamesIn(WideName(scratch))) {
-        const std::string path = scratch + "\\" + Utf8(name);
+    for (const std::wstring &name : NamesIn(WideName(Setting(kScratchVariable)))) {
+        const std::string path = AtRoot(Utf8(name));
         if (!DeleteFileW(WideName(path).c_str())) {
             RemoveFolder(path);
         }
