@@ -65,15 +65,9 @@ bool IsAsciiLetterOrDigit(wchar_t c) {
 // a quote, a full-width backslash into a backslash) and the rest into '?'. The name and the
 // arguments hold no character that becomes another ASCII one there.
 bool TurnsIntoAscii(wchar_t c) {
-    static const UINT codePage = [] {
-        DWORD number = 0;
-        return GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT,
-                              LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                              reinterpret_cast<wchar_t *>(&number),
-                              sizeof number / sizeof(wchar_t))
-                   ? static_cast<UINT>(number)
-                   : CP_ACP;
-    }();
+    DWORD codePage = CP_ACP;
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<wchar_t *>(&codePage), sizeof codePage / sizeof(wchar_t));
     char bytes[8];
     const int length = WideCharToMultiByte(codePage, 0, &c, 1, bytes, sizeof bytes, nullptr,
                                            nullptr);
