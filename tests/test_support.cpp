@@ -24,6 +24,8 @@ namespace {
 const DWORD kRunTimeoutMs = 60000;
 const DWORD kRemovalPollMs = 100;
 const DWORD kOutputPollMs = 10;
+// How long the output may stay open after the program has ended.
+const DWORD kOutputGraceMs = 3000;
 
 std::string EntryPath(const std::string &name) {
     return std::string(kUninstallKeyPath) + "\\" + name;
@@ -84,10 +86,12 @@ bool RemoveTree(const std::wstring &folder) {
 }
 
 // The program's output until its last writer has closed it, and when that was; 0 when it
-// was still open at the time limit.
-std::string ReadToEnd(HANDLE pipe, unsigned long long *endTime) {
+// was still open a while after the program had ended (a program it started, or one of
+// Wine's services started on the way, may hold it) or at the time limit.
+std::string ReadToEnd(HANDLE pipe, HANDLE process, unsigned long long *endTime) {
     std::string output;
     *endTime = 0;
+    DWORD ended = 0;
     for (const DWORD start = GetTickCount(); GetTickCount() - start < kRunTimeoutMs;) {
         DWORD available = 0;
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
@@ -98,11 +102,17 @@ std::string ReadToEnd(HANDLE pipe, unsigned long long *endTime) {
         }
         char chunk[4096];
         DWORD read = 0;
-        if (available == 0) {
-            Sleep(kOutputPollMs);
-        } else if (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr)) {
+        if (available > 0 && ReadFile(pipe, chunk, sizeof chunk, &read, nullptr)) {
             output.append(chunk, read);
+            continue;
         }
+        if (!ended && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+            ended = GetTickCount();
+        }
+        if (ended && GetTickCount() - ended > kOutputGraceMs) {
+            break;
+        }
+        Sleep(kOutputPollMs);
     }
     return output;
 }
@@ -262,7 +272,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
                                         &process);
     CloseHandle(writer);
     if (started) {
-        run.output = ReadToEnd(reader, &run.outputEndTime);
+        run.output = ReadToEnd(reader, process.hProcess, &run.outputEndTime);
     }
     CloseHandle(reader);
     if (!started) {
