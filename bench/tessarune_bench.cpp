@@ -157,19 +157,14 @@ double WindowAfterInterpreter() {
     wchar_t folder[MAX_PATH];
     wchar_t commandLine[2048];
     const std::string command = "\"" + ProductFolder() + "\\uninst.exe\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION process;
+    HANDLE started = nullptr;
     if (!GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH) || !InstallRealProduct("") ||
         !BuildUninstallCommand(command.c_str(), interpreter, folder, MAX_PATH, commandLine, 2048) ||
-        !CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
-                        &startup, &process)) {
+        !(started = StartInterpreter(interpreter, commandLine, folder))) {
         return -1;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(started, INFINITE);
+    CloseHandle(started);
     LARGE_INTEGER returned, now;
     QueryPerformanceCounter(&returned);
     double shown = -1;

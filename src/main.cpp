@@ -94,24 +94,6 @@ void WaitForUninstaller(HANDLE job) {
     }
 }
 
-// The interpreter starts in the uninstaller's folder, so that ".\" names the uninstaller
-// there and the tool itself never holds the folder (Windows will not delete a process's
-// current folder). It inherits no handle, not even the tool's standard ones: a program the
-// uninstaller leaves running would hold the tool's output open after the tool has ended,
-// and whatever the interpreter says goes nowhere.
-HANDLE StartInterpreter(const wchar_t *interpreter, wchar_t *commandLine, const wchar_t *folder) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION process;
-    if (!CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
-                        &startup, &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
 // Windows will not delete a folder that is any process's current folder: a tool started in
 // the uninstaller's folder, or below it, would keep the uninstaller from removing it. The
 // system folder is where deployment engines start programs, and no uninstaller removes it.

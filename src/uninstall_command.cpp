@@ -332,3 +332,21 @@ bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wcha
     return CopyFolder(program, name, folder, folderSize) &&
            JoinCommandLine(commandLine, commandLineSize, interpreter, name, arguments);
 }
+
+// The interpreter starts in the uninstaller's folder, so that ".\" names the uninstaller
+// there and the tool itself never holds the folder (Windows will not delete a process's
+// current folder). It inherits no handle, not even the tool's standard ones: a program the
+// uninstaller leaves running would hold the tool's output open after the tool has ended,
+// and whatever the interpreter says goes nowhere.
+void *StartInterpreter(const wchar_t *interpreter, wchar_t *commandLine, const wchar_t *folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(interpreter, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
+                        &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}

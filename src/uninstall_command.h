@@ -15,4 +15,8 @@
 bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,
                            size_t folderSize, wchar_t *commandLine, size_t commandLineSize);
 
+// Starts the interpreter on the command line BuildUninstallCommand made, in the folder it
+// gave, with none of this process's handles. Returns the process's handle, or nullptr.
+void *StartInterpreter(const wchar_t *interpreter, wchar_t *commandLine, const wchar_t *folder);
+
 #endif

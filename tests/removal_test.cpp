@@ -19,7 +19,7 @@ const unsigned long long kLingerLimitMs = 2000;
 // A program the uninstaller leaves running stays this long (tests/quendal.nsi); whoever
 // reads the tool's output sees its end within this much of the tool's.
 const unsigned long long kLingererStayMs = 8000;
-const unsigned long long kLingerAfterWindowMs = 1000;
+const unsigned long long kOutputAfterToolMs = 1000;
 
 const char kBanner[] =
     "\r\r\n"
@@ -135,7 +135,7 @@ class RemovalTest : public ToolTest, public testing::WithParamInterface<RemovalC
 // with the tool's.
 void ExpectLingererUntouched(const ProgramRun &run) {
     ASSERT_NE(run.outputEndTime, 0u) << "the output never ended";
-    EXPECT_LT((run.outputEndTime - run.exitTime) / kTicksPerMs, kLingerAfterWindowMs);
+    EXPECT_LT((run.outputEndTime - run.exitTime) / kTicksPerMs, kOutputAfterToolMs);
     EXPECT_TRUE(LogLines("lingered").empty()) << "it had ended when the tool ended";
     for (int waited = 0; waited < 200 && LogLines("lingered").empty(); ++waited) {
         Sleep(100);

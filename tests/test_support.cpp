@@ -197,7 +197,9 @@ bool EntryExists(const std::string &name) {
     return true;
 }
 
-bool IsOwnEntry(const char *name) { return EntryPrefix().compare(0, std::string::npos, name, 0, EntryPrefix().size()) == 0; }
+bool IsOwnEntry(const char *name) {
+    return strncmp(name, EntryPrefix().c_str(), EntryPrefix().size()) == 0;
+}
 
 void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit) {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
