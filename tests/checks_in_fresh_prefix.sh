@@ -23,7 +23,9 @@ wine_prefix="$(cd "$(dirname "$0")/../scripts" && pwd)/wine-prefix.sh"
 list='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 entry="$list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
+# A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
 rm -rf "$prefix"
+trap 'sh "$wine_prefix" "$prefix" stop; rm -rf "$prefix"' EXIT
 sh "$wine_prefix" "$prefix" boot
 mkdir -p "$prefix/drive_c/checks"
 unzip -q "$zip" -d "$prefix/drive_c/checks"
