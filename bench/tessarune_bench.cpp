@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -158,8 +159,9 @@ double WindowAfterInterpreter() {
     wchar_t commandLine[2048];
     const std::string command = "\"" + ProductFolder() + "\\uninst.exe\"";
     HANDLE started = nullptr;
-    if (!GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH) || !InstallRealProduct("") ||
-        !BuildUninstallCommand(command.c_str(), interpreter, folder, MAX_PATH, commandLine, 2048) ||
+    if (!ReadInterpreter(interpreter, std::size(interpreter)) || !InstallRealProduct("") ||
+        !BuildUninstallCommand(command.c_str(), interpreter, folder, std::size(folder),
+                               commandLine, std::size(commandLine)) ||
         !(started = StartInterpreter(interpreter, commandLine, folder))) {
         return -1;
     }

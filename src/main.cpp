@@ -18,7 +18,6 @@ const char *const kHelpLines[] = {
     "   Quendal and executes the un-installer silently.\r\n",
 };
 
-const wchar_t kInterpreterVariable[] = L"COMSPEC";
 const char kUninstallerWindowTitle[] = "Orvanex Quendal Uninstall ";
 
 const DWORD kPauseAfterSearchMs = 200;
@@ -111,8 +110,7 @@ void RunUninstaller(const char *command) {
     wchar_t interpreter[MAX_PATH];
     wchar_t folder[MAX_PATH];
     wchar_t commandLine[kCommandLineSize];
-    const DWORD length = GetEnvironmentVariableW(kInterpreterVariable, interpreter, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH ||
+    if (!ReadInterpreter(interpreter, MAX_PATH) ||
         !BuildUninstallCommand(command, interpreter, folder, MAX_PATH, commandLine,
                                kCommandLineSize)) {
         return;

@@ -35,6 +35,7 @@ const CharacterRule kCharacterRules[] = {
 // cmd /s /c drops the first and the last quote of what follows and runs the rest; /d skips
 // the AutoRun commands of the registry, /v:off the expansion of !NAME! it may ask for.
 const wchar_t kSwitches[] = L" /d /v:off /s /c \"";
+const wchar_t kInterpreterVariable[] = L"COMSPEC";
 const wchar_t kQuote[] = L"\"";
 const wchar_t kCurrentDirectoryPrefix[] = L".\\";
 const wchar_t kSilentSwitch[] = L" /uninst";
@@ -317,6 +318,12 @@ size_t ArgumentsLimit(const wchar_t *interpreter, const wchar_t *program) {
 }
 
 }  // namespace
+
+bool ReadInterpreter(wchar_t *interpreter, size_t size) {
+    const DWORD length = GetEnvironmentVariableW(kInterpreterVariable, interpreter,
+                                                 static_cast<DWORD>(size));
+    return length > 0 && length < size;
+}
 
 bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,
                            size_t folderSize, wchar_t *commandLine, size_t commandLineSize) {

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 
+// The interpreter that COMSPEC names, as written; false when unset, empty or past size.
+bool ReadInterpreter(wchar_t *interpreter, size_t size);
+
 // Turns a registered uninstall command into the folder to start the interpreter in and its
 // command line, which runs the uninstaller silently from there:
 //   "INTERPRETER" /d /v:off /s /c ".\NAME ARGUMENTS /uninst"

@@ -3,8 +3,9 @@
 // installs the product (files, its uninstaller uninst.exe, its uninstall entry), and
 //   uninst.exe ... /uninst
 // removes it: with /relaunch the uninstaller first copies itself to %TEMP%, starts the copy
-// (with /breakaway, asking to leave the job it runs in) and exits, and the copy does the work. While it works it shows its window for MS
-// milliseconds. Each instance appends to FILE how it was started and what it did.
+// (with /breakaway, asking to leave the job it runs in) and exits, and the copy does the
+// work. While it works it shows its window for MS milliseconds. Each instance appends to
+// FILE how it was started and what it did.
 //   quendal_stand_in.exe /linger=MS
 // stays MS milliseconds and logs when it began and ended, in the log where tests look: a
 // program an uninstaller leaves running. Named cmd.exe it is an interpreter that runs

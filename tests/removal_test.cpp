@@ -34,9 +34,7 @@ std::string Expand(const std::string &text) {
     std::string expanded =
         Replace(text, "{stand-in}", TestDirectory() + "\\quendal_stand_in.exe");
     for (const ScratchName &known : kScratchNames) {
-        if (known.placeholder) {
-            expanded = Replace(expanded, known.placeholder, "{drive}\\" + known.name);
-        }
+        expanded = Replace(expanded, known.placeholder, "{drive}\\" + known.name);
     }
     const std::string share = Setting(kShareVariable, kDefaultShare);
     expanded = Replace(expanded, "{share/}", Replace(share, "\\", "/"));
@@ -350,11 +348,12 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
     const std::string folder = Expand("{plain}");
     for (const char *interpreter :
          {(const char *)nullptr, "", "cmd.exe", "C:cmd.exe", folder.c_str(), tooLong.c_str()}) {
+        SCOPED_TRACE(interpreter ? interpreter : "unset");
         const ProgramRun run = RunTool("", {{"COMSPEC", interpreter}});
-        EXPECT_EQ(run.exitCode, 0u) << (interpreter ? interpreter : "unset");
-        EXPECT_EQ(run.output, "") << (interpreter ? interpreter : "unset");
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.output, "");
         // Found but not run: the pause after the search and the final pause still pass.
-        EXPECT_GE(run.elapsedMs, 400u) << (interpreter ? interpreter : "unset");
+        EXPECT_GE(run.elapsedMs, 400u);
     }
     EXPECT_EQ(FileContents(StandInLogPath()), "") << "a program was started";
     EXPECT_TRUE(EntryExists(ProductEntry()));

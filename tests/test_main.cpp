@@ -1,6 +1,6 @@
-// GoogleTest's entry point, with a closing line "N passed, M failed, K skipped" for run-checks.cmd and
-// whoever reads its output. Before any test writes anything, the checks look at the machine
-// and refuse, with status 2, where they would touch what is not theirs.
+// GoogleTest's entry point, with a closing line "N passed, M failed, K skipped" for run-checks.cmd
+// and whoever reads its output. Before any test writes anything, the checks look at the machine and
+// refuse, with status 2, where they would touch what is not theirs.
 #include <windows.h>
 
 #include <gtest/gtest.h>

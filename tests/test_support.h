@@ -91,7 +91,7 @@ std::string ScratchDrive();  // "Q:" unless set
 // {plain}, {tool} and the like in the tests' tables: the folders the checks put at their
 // drive's root, named in one place.
 struct ScratchName {
-    const char *placeholder;  // nullptr: a file that a product installed at the root has
+    const char *placeholder;
     std::string name;
 };
 extern const std::vector<ScratchName> kScratchNames;
