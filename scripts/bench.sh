@@ -13,7 +13,14 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
 memory=$(free -g | awk '/^Mem:/ { print $2 }')
 
 echo "Tessarune benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+# wine-env.sh has qemu-i386 run Wine's 32-bit half where install-deps.sh registered it.
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    x86_32="emulated by qemu-i386"
+else
+    x86_32="run by the kernel itself"
+fi
 echo "Machine: $(uname -sm), $cpu, $(nproc) cores, $memory GiB; $(wine --version)"
+echo "32-bit x86 code: $x86_32"
 echo
 echo "tessarune.exe: $(stat -c %s "$exe") bytes; imports: $imports"
 echo

@@ -33,23 +33,6 @@ keep() {
     wineserver -w
     wineserver -p60 </dev/null >/dev/null 2>&1
     wine cmd /c exit </dev/null >/dev/null 2>&1
-    await_desktop
-}
-
-# Windows always has its desktop. Wine starts its own (explorer.exe /desktop) as a child of
-# the first program that needs it, and a child inherits its parent's job: started from
-# inside the tool's job, the desktop would be a program of the uninstaller's that the tool
-# waits for. The session's start brings it up; make sure it has, before any test.
-await_desktop() {
-    for _ in $(seq 50); do
-        for pid in $(pgrep -f 'explorer.exe /desktop'); do
-            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" &&
-                return 0
-        done
-        sleep 0.2
-    done
-    echo "Wine's desktop did not start in $prefix" >&2
-    return 1
 }
 
 case $action in

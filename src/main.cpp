@@ -116,6 +116,13 @@ void RunUninstaller(const char *command) {
         return;
     }
     LeaveStartFolder();
+    // Wine starts its desktop (explorer.exe /desktop) on demand, as a child of the first
+    // program that asks for the desktop window, and a child inherits its parent's job:
+    // started by the uninstaller, the desktop would be a program of the job, running until
+    // the 10-minute limit. Asked for here, before the job, it is started outside it, and the
+    // tool, a program of that desktop until it ends, keeps it from closing. Windows always
+    // has its desktop.
+    GetDesktopWindow();
     HANDLE job = JoinOwnJob();
     HANDLE started = StartInterpreter(interpreter, commandLine, folder);
     if (started) {

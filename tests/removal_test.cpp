@@ -13,13 +13,6 @@ namespace {
 // \\tessarune\q to it; run-checks.cmd sets it on Windows.
 const char kShareVariable[] = "TESSARUNE_SHARE";
 const char kDefaultShare[] = "\\\\tessarune\\q";
-const unsigned long long kTicksPerMs = 10000;
-// Loose: the final pause and one poll take 250 ms; the rest is a slow machine's margin.
-const unsigned long long kLingerLimitMs = 2000;
-// A program the uninstaller leaves running stays this long (tests/quendal.nsi); whoever
-// reads the tool's output sees its end within this much of the tool's.
-const unsigned long long kLingererStayMs = 8000;
-const unsigned long long kOutputAfterToolMs = 1000;
 
 const char kBanner[] =
     "\r\r\n"
@@ -68,8 +61,9 @@ protected:
     static void PlaceDecoy() { Install(Expand("{tool}"), "/work=0"); }
 
     static ProgramRun RunTool(const std::string &arguments = "",
-                              const std::vector<EnvironmentChange> &changes = {}) {
-        return RunTessarune(arguments, Expand("{tool}"), changes);
+                              const std::vector<EnvironmentChange> &changes = {},
+                              const char *desktop = nullptr) {
+        return RunTessarune(arguments, Expand("{tool}"), changes, desktop);
     }
 };
 
@@ -84,14 +78,11 @@ TEST_F(ToolTest, AnyArgumentPrintsTheBannerAndRemovesNothing) {
     EXPECT_TRUE(LogLines("started").empty());
 }
 
-TEST_F(ToolTest, WithoutTheProductEndsSilentlyAtOnce) {
-    const ProgramRun banner = RunTool(" x");
+// How soon it ends is a figure of make bench.
+TEST_F(ToolTest, WithoutTheProductEndsSilently) {
     const ProgramRun run = RunTool();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
-    // The first pause, after a successful search, would take 200 ms; starting a process
-    // costs the same in both runs, whatever runs Wine (qemu where the kernel has no 32-bit).
-    EXPECT_LT(run.elapsedMs, banner.elapsedMs + 150);
 }
 
 struct RemovalCase {
@@ -101,12 +92,15 @@ struct RemovalCase {
     bool startInProduct;  // the tool is started from inside the product's folder
     bool decoy;           // an Uninstall.exe in the product's folder, which must never run
     bool lingers = false;  // the uninstaller leaves a program running after its window
+    // Its copy leaves the tool's job, and is waited for only when its window shows first:
+    // the row judges that the copy could leave and do the removal, not when the tool ended.
+    bool leavesJob = false;
 };
 
 const RemovalCase kRemovalCases[] = {
     {"stand-in relaunching itself", false, "/relaunch /work=1500", false, false},
     {"stand-in relaunching itself out of the job", false, "/relaunch /breakaway /work=1500",
-     false, false},
+     false, false, false, true},
     {"stand-in, started in its folder", false, "/relaunch /work=1500", true, false},
     {"engine, bare path", true, "/REGISTER=plain", false, false},
     {"engine, quoted path", true, "/REGISTER=quoted", false, false},
@@ -126,27 +120,19 @@ void PrintTo(const RemovalCase &test, std::ostream *out) { *out << test.title; }
 
 class RemovalTest : public ToolTest, public testing::WithParamInterface<RemovalCase> {};
 
-// The program the uninstaller left running (started just before the window closes): the
-// tool ended long before it, which lived its full stay, never ended by the tool. A program
-// starting slowly (a fresh prefix, emulated 32-bit code) logs its start late, and its end
-// as late. It holds nothing of the tool's: whoever reads the tool's output sees its end
-// with the tool's.
+// The program the uninstaller left running (started just before the window closes, it stays
+// 8 s) still ran when the tool had ended and its output had closed, and later ended its stay
+// itself: the tool neither waited for it, nor ended it, nor let it hold the tool's output.
 void ExpectLingererUntouched(const ProgramRun &run) {
     ASSERT_NE(run.outputEndTime, 0u) << "the output never ended";
-    EXPECT_LT((run.outputEndTime - run.exitTime) / kTicksPerMs, kOutputAfterToolMs);
     EXPECT_TRUE(LogLines("lingered").empty()) << "it had ended when the tool ended";
     for (int waited = 0; waited < 200 && LogLines("lingered").empty(); ++waited) {
         Sleep(100);
     }
-    const std::vector<std::string> began = LogLines("lingering");
     const std::vector<std::string> ended = LogLines("lingered");
-    ASSERT_EQ(began.size(), 1u) << "the uninstaller started no program";
+    ASSERT_EQ(LogLines("lingering").size(), 1u) << "the uninstaller started no program";
     ASSERT_EQ(ended.size(), 1u) << "it never ended its stay";
-    const unsigned long long start = std::stoull(began[0]);
-    const unsigned long long end = std::stoull(ended[0]);
-    EXPECT_GE((end - start) / kTicksPerMs, kLingererStayMs);
-    EXPECT_GT(end, run.exitTime + kLingererStayMs / 2 * kTicksPerMs)
-        << "the tool waited for the program the uninstaller left running";
+    EXPECT_LT(run.outputEndTime, std::stoull(ended[0])) << "it held the tool's output";
 }
 
 TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
@@ -167,8 +153,12 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
-    EXPECT_FALSE(entryLeft) << "the tool ended before the uninstaller had removed the product";
-    EXPECT_FALSE(folderLeft) << FileContents(StandInLogPath());
+    if (test.leavesJob) {
+        EXPECT_TRUE(AwaitRemoval(folder)) << FileContents(StandInLogPath());
+    } else {
+        EXPECT_FALSE(entryLeft) << "the tool ended before the uninstaller had removed the product";
+        EXPECT_FALSE(folderLeft) << FileContents(StandInLogPath());
+    }
     if (test.lingers) {
         ExpectLingererUntouched(run);
     }
@@ -178,8 +168,8 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
         EXPECT_EQ(started[0], folder + "|.\\uninst.exe /uninst");
         const unsigned long long closed = LoggedTime("window-closed");
         ASSERT_NE(closed, 0u);
-        EXPECT_GE(run.exitTime, closed) << "ended while the uninstaller's window was open";
-        EXPECT_LT((run.exitTime - closed) / kTicksPerMs, kLingerLimitMs);
+        EXPECT_TRUE(test.leavesJob || run.exitTime >= closed)
+            << "ended while the uninstaller's window was open";
     }
 }
 
@@ -197,11 +187,16 @@ struct CommandCase {
     // uninstaller's own name, or programs that must never run.
     std::vector<std::string> copies = {};
     const char *interpreter = nullptr;  // COMSPEC, when not the system's
+    // Run on a desktop of its own, whose desktop window no program has asked for yet: Wine
+    // starts its desktop process for the first program that does.
+    bool newDesktop = false;
 };
 
 const char kBlankName[] = "Uninstall Quendal.exe";
 const CommandCase kCommandCases[] = {
     {"plain path", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst"},
+    {"plain path, on a new desktop", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst",
+     {}, nullptr, true},
     {"plain path with arguments", "{plain}\\uninst.exe /S /v", "{plain}",
      ".\\uninst.exe /S /v /uninst"},
     {"quoted path", "\"{spaced}\\uninst.exe\"", "{spaced}", ".\\uninst.exe /uninst"},
@@ -312,7 +307,16 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     }
     ASSERT_TRUE(WriteEntry(ProductEntry(), {Wide("UninstallString", Utf16(Expand(test.command)))}));
 
-    const ProgramRun run = RunTool("", changes);
+    HDESK desktop = test.newDesktop ? CreateDesktopA(EntryPrefix().c_str(), nullptr, nullptr, 0,
+                                                     GENERIC_ALL, nullptr)
+                                    : nullptr;
+    if (test.newDesktop && !desktop) {
+        GTEST_SKIP() << "no desktop can be made here";
+    }
+    const ProgramRun run = RunTool("", changes, desktop ? EntryPrefix().c_str() : nullptr);
+    if (desktop) {
+        CloseDesktop(desktop);
+    }
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "");
@@ -325,10 +329,6 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     ASSERT_EQ(started.size(), 1u) << FileContents(StandInLogPath());
     EXPECT_EQ(started[0], folder + "|" + Expand(test.commandLine));
     EXPECT_FALSE(EntryExists(ProductEntry()));
-    // The uninstaller worked in the interpreter's process and closed its window before the
-    // interpreter returned: the pause after that return and the final one both pass.
-    const unsigned long long closed = LoggedTime("window-closed");
-    EXPECT_GE((run.exitTime - closed) / kTicksPerMs, 500u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
@@ -352,8 +352,6 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
         const ProgramRun run = RunTool("", {{"COMSPEC", interpreter}});
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.output, "");
-        // Found but not run: the pause after the search and the final pause still pass.
-        EXPECT_GE(run.elapsedMs, 400u);
     }
     EXPECT_EQ(FileContents(StandInLogPath()), "") << "a program was started";
     EXPECT_TRUE(EntryExists(ProductEntry()));

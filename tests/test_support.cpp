@@ -250,7 +250,7 @@ std::string TempPath(const char *name) {
 }
 
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
-                      const std::vector<EnvironmentChange> &changes) {
+                      const std::vector<EnvironmentChange> &changes, const char *desktop) {
     ProgramRun run = {kNotRun, "", 0, 0, 0};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE reader;
@@ -261,6 +261,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<char *>(desktop);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = writer;
@@ -361,9 +362,9 @@ unsigned long long LoggedTime(const char *what) {
 }
 
 ProgramRun RunTessarune(const std::string &arguments, const std::string &directory,
-                        const std::vector<EnvironmentChange> &changes) {
+                        const std::vector<EnvironmentChange> &changes, const char *desktop) {
     return RunProgram(Quoted(TestDirectory() + "\\tessarune.exe") + arguments, directory,
-                      changes);
+                      changes, desktop);
 }
 
 // A backslash before the closing quote would escape it: trailing ones are doubled.

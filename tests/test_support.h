@@ -57,8 +57,10 @@ struct ProgramRun {
 std::string CaseName(const char *title);  // a table row's title as a test name
 std::string TestDirectory();  // the folder of the test programs, beside the tool
 std::string TempPath(const char *name);
+// desktop: the name of one in this window station to run on; nullptr: this program's.
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
-                      const std::vector<EnvironmentChange> &changes = {});
+                      const std::vector<EnvironmentChange> &changes = {},
+                      const char *desktop = nullptr);
 
 // The stand-in product, installed under this entry name, and its log, in %TEMP%.
 inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
@@ -78,7 +80,8 @@ std::vector<std::string> LogLines(const std::string &what);
 unsigned long long LoggedTime(const char *what);  // the last one, FILETIME units; 0: none
 
 ProgramRun RunTessarune(const std::string &arguments, const std::string &directory,
-                        const std::vector<EnvironmentChange> &changes = {});
+                        const std::vector<EnvironmentChange> &changes = {},
+                        const char *desktop = nullptr);
 std::string Quoted(const std::string &text);  // as one argument of a command line
 
 // The checks write only into a scratch folder of their own, reached through a drive mapped
