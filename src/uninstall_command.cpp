@@ -10,22 +10,27 @@ namespace {
 
 enum Use { kRefused, kPlain, kQuoted };
 
-// Where a character may stand: in the program's folder, in its file name (the one part of
-// the path that goes into the interpreter's command), in the arguments. A character not
-// listed makes the command unusable, except letters and digits, and characters of other
-// scripts, which are plain everywhere (their spaces count as the blank). A name holding a
-// character to quote goes into the command between quotes: cmd ends a command word there.
+// Where a character may stand: in the program's folder (the interpreter's current folder,
+// which it never reads), in its file name (the one part of the path that goes into the
+// interpreter's command), in the arguments. A character not listed makes the command
+// unusable, except letters and digits, and characters of other scripts, which are plain
+// everywhere (their spaces count as the blank). A name holding a character to quote goes
+// into the command between quotes: cmd ends a command word there. The interpreter's own path
+// is read by the interpreter: each of its names is held to the file name's rule.
 struct CharacterRule {
     const wchar_t *characters;
     Use inFolder;
     Use inName;
     Use inArguments;
 };
+const wchar_t kPlainEverywhere[] = L"-_.~!#$'+[]{}`";
 const CharacterRule kCharacterRules[] = {
-    {L"-_.~!#$'+[]{}`", kPlain, kPlain, kPlain},
+    {kPlainEverywhere, kPlain, kPlain, kPlain},
     {L" ();,=@", kPlain, kQuoted, kPlain},
     // cmd expands variables: see ExpandVariables for the arguments.
     {L"%", kPlain, kRefused, kPlain},
+    // cmd starts another program at "&" and quotes out with "^".
+    {L"&^", kPlain, kRefused, kRefused},
     // The path's separators and its drive's colon stand where its form puts them.
     {L"\\/:*?\t", kRefused, kRefused, kPlain},
     // Paired in the arguments: see QuotesArePaired.
@@ -41,8 +46,10 @@ const wchar_t kCurrentDirectoryPrefix[] = L".\\";
 const wchar_t kSilentSwitch[] = L" /uninst";
 const wchar_t kAddedExtension[] = L".exe";
 const wchar_t kVariableMark = L'%';
-// A variable's name ends at these in cmd, or changes how it expands (%NAME:~0,1%).
-const wchar_t kVariableNameEnds[] = L":=";
+// What ends a path or an argument on a command line.
+const wchar_t kBlanks[] = L" \t";
+// A variable's name ends at it in cmd, which then takes a part of the value (%NAME:~0,1%).
+const wchar_t kVariablePart = L':';
 // The longest program path that cmd still starts as ".\NAME" from the program's folder
 // (measured under Wine; on Windows cmd resolves names within MAX_PATH).
 const size_t kProgramPathLimit = 258;
@@ -63,16 +70,19 @@ bool IsAsciiLetterOrDigit(wchar_t c) {
 
 // Programs without a UTF-8 manifest read their command line in the system's code page,
 // Windows turning characters it lacks into look-alikes ("best fit": a full-width quote into
-// a quote, a full-width backslash into a backslash) and the rest into '?'. The name and the
-// arguments hold no character that becomes another ASCII one there.
-bool TurnsIntoAscii(wchar_t c) {
+// a quote, a full-width backslash into a backslash, an "Ł" into an "L") and the rest into
+// '?'. The name and the arguments hold no character that becomes one that matters there: any
+// but a letter, a digit or one plain everywhere.
+bool TurnsIntoCharacterThatMatters(wchar_t c) {
     DWORD codePage = CP_ACP;
     GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
                    reinterpret_cast<wchar_t *>(&codePage), sizeof codePage / sizeof(wchar_t));
     char bytes[8];
     const int length = WideCharToMultiByte(codePage, 0, &c, 1, bytes, sizeof bytes, nullptr,
                                            nullptr);
-    return length == 1 && static_cast<unsigned char>(bytes[0]) < 0x80 && bytes[0] != '?';
+    const wchar_t fit = static_cast<unsigned char>(bytes[0]);
+    return length == 1 && fit < 0x80 && fit != L'?' && !IsAsciiLetterOrDigit(fit) &&
+           !wcschr(kPlainEverywhere, fit);
 }
 
 Use UseOf(wchar_t c, Use CharacterRule::*where) {
@@ -89,7 +99,7 @@ Use UseOf(wchar_t c, Use CharacterRule::*where) {
     }
     WORD type = 0;
     if (c < 0xA0 || !GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & C1_CNTRL) ||
-        (where != &CharacterRule::inFolder && TurnsIntoAscii(c))) {
+        (where != &CharacterRule::inFolder && TurnsIntoCharacterThatMatters(c))) {
         return kRefused;
     }
     return (type & (C1_SPACE | C1_BLANK)) ? UseOf(L' ', where) : kPlain;
@@ -105,10 +115,11 @@ bool AnyQuoted(const wchar_t *text, Use CharacterRule::*where) {
                        [&](wchar_t c) { return UseOf(c, where) == kQuoted; });
 }
 
-// "X:\" then names, each admitted where it stands, none empty, "." or "..", none ending in a
-// dot or a blank (Windows drops those): a path Windows takes as written, checked before
-// Windows has rewritten anything.
-bool IsWrittenExactly(const wchar_t *path, size_t length, Use CharacterRule::*last) {
+// "X:\" then names, each admitted where it stands (the folders' by folder, the last by last),
+// none empty, "." or "..", none ending in a dot or a blank (Windows drops those): a path
+// Windows takes as written, checked before Windows has rewritten anything.
+bool IsWrittenExactly(const wchar_t *path, size_t length, Use CharacterRule::*folder,
+                      Use CharacterRule::*last) {
     const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
     if (length < 4 || letter < L'a' || letter > L'z' || path[1] != L':' || !IsSeparator(path[2])) {
         return false;
@@ -118,7 +129,7 @@ bool IsWrittenExactly(const wchar_t *path, size_t length, Use CharacterRule::*la
         const size_t nameLength = nameEnd - name;
         const wchar_t final = nameLength ? nameEnd[-1] : L'\0';
         if (nameLength == 0 || final == L'.' || final == L' ' ||
-            !AllAdmitted(name, nameLength, nameEnd == end ? last : &CharacterRule::inFolder)) {
+            !AllAdmitted(name, nameLength, nameEnd == end ? last : folder)) {
             return false;
         }
         name = nameEnd + 1;
@@ -155,7 +166,8 @@ bool IsExactFile(const wchar_t *path) {
 // A name without an extension is completed by the interpreter (.com before .exe, .bat): only
 // one standing alone names a file, with ".exe" added, as Windows starts programs.
 bool FindProgram(const wchar_t *path, size_t length, bool alone, wchar_t *found) {
-    if (length >= kPathSize || !IsWrittenExactly(path, length, &CharacterRule::inName)) {
+    if (length >= kPathSize ||
+        !IsWrittenExactly(path, length, &CharacterRule::inFolder, &CharacterRule::inName)) {
         return false;
     }
     std::replace_copy(path, path + length, found, L'/', L'\\');
@@ -169,18 +181,20 @@ bool FindProgram(const wchar_t *path, size_t length, bool alone, wchar_t *found)
     return wcslen(found) <= kProgramPathLimit && IsExactFile(found);
 }
 
-// The program and where its arguments begin in the command: a quoted path, followed by a
-// blank, a tab or the end, or else the longest beginning, up to a blank or the end, that names a
-// program file.
+// The program and where its arguments begin in the command, as Windows parses a command
+// line: a quoted path, after any blanks and followed by a blank, a tab or the end, or else
+// the longest beginning, up to a blank, a tab or the end, that names a program file.
 bool SplitProgram(const wchar_t *command, wchar_t *program, const wchar_t **arguments) {
-    if (command[0] == L'"') {
-        const wchar_t *closingQuote = wcschr(command + 1, L'"');
+    const wchar_t *quoted = command + wcsspn(command, kBlanks);
+    if (*quoted == L'"') {
+        const wchar_t *closingQuote = wcschr(quoted + 1, L'"');
         *arguments = closingQuote ? closingQuote + 1 : nullptr;
-        return closingQuote && wcschr(L" \t", **arguments) &&
-               FindProgram(command + 1, closingQuote - command - 1, true, program);
+        return closingQuote && wcschr(kBlanks, **arguments) &&
+               FindProgram(quoted + 1, closingQuote - quoted - 1, true, program);
     }
     for (const wchar_t *end = command + wcslen(command); end != command; --end) {
-        if ((*end == L'\0' || *end == L' ') &&
+        // wcschr finds the terminator too: the end may follow the path.
+        if (wcschr(kBlanks, *end) &&
             FindProgram(command, end - command, *end == L'\0', program)) {
             *arguments = end;
             return true;
@@ -200,26 +214,44 @@ bool QuotesArePaired(const wchar_t *arguments) {
         }
         open = !open;
         // wcschr finds the terminator too: the end may follow a closing quote.
-        if ((at > arguments && at[-1] == L'\\') || (!open && !wcschr(L" \t", at[1]))) {
+        if ((at > arguments && at[-1] == L'\\') || (!open && !wcschr(kBlanks, at[1]))) {
             return false;
         }
     }
     return !open;
 }
 
-// Appends the value of the variable named name[0, nameLength) to expanded[0, *length);
-// false when cmd would not put exactly that there, or it does not fit.
-bool AppendValue(const wchar_t *name, size_t nameLength, wchar_t *expanded, size_t *length,
-                 size_t size) {
+// A name cmd may give a variable of its own (%CD%, %RANDOM%, %CMDCMDLINE%, %=ExitCode%):
+// letters, digits, "_" and "=".
+bool MayBeOwnVariable(const wchar_t *name, size_t length) {
+    return length > 0 && std::all_of(name, name + length, [](wchar_t c) {
+               return IsAsciiLetterOrDigit(c) || c == L'_' || c == L'=';
+           });
+}
+
+// Appends what cmd puts for the pair %NAME%, name[0, nameLength), to expanded[0, *length):
+// the value of a variable this process holds, and cmd will, free of "%"; or nothing, with
+// *literal set, where the pair stays as it stands (a name no variable has, nor cmd's own).
+// False when the text cannot be known or does not fit: a name cmd could define itself, or
+// one that takes a part of a variable (":").
+bool AppendVariable(const wchar_t *name, size_t nameLength, wchar_t *expanded, size_t *length,
+                    size_t size, bool *literal) {
     wchar_t held[kVariableSize];
-    if (nameLength == 0 || nameLength >= kVariableSize) {
+    if (nameLength >= kVariableSize || wmemchr(name, kVariablePart, nameLength)) {
         return false;
     }
     wmemcpy(held, name, nameLength);
     held[nameLength] = L'\0';
-    const DWORD valueLength = GetEnvironmentVariableW(held, expanded + *length,
-                                                      static_cast<DWORD>(size - *length));
-    if (wcspbrk(held, kVariableNameEnds) || valueLength == 0 || *length + valueLength >= size ||
+    SetLastError(ERROR_SUCCESS);
+    const DWORD valueLength = nameLength == 0 ? 0
+                              : GetEnvironmentVariableW(held, expanded + *length,
+                                                        static_cast<DWORD>(size - *length));
+    *literal = nameLength == 0 ||
+               (GetLastError() == ERROR_ENVVAR_NOT_FOUND && !MayBeOwnVariable(name, nameLength));
+    if (*literal) {
+        return true;
+    }
+    if (valueLength == 0 || *length + valueLength >= size ||
         wmemchr(expanded + *length, kVariableMark, valueLength)) {
         return false;
     }
@@ -228,20 +260,27 @@ bool AppendValue(const wchar_t *name, size_t nameLength, wchar_t *expanded, size
 }
 
 // The arguments as cmd passes them on: it replaces %NAME% with the variable's value before
-// it reads the command, and an undefined name may be one of its own (%CD%, %RANDOM%,
-// %CMDCMDLINE%). Only variables this process holds, and cmd will, with values free of "%",
-// may stand; a lone % stays a character. False when the text cannot be known or held.
+// it reads the command. A pair that stays as it stands ("50% /b=60%", "%%") gives its first
+// "%" and is read on from the next character; its second "%" may not begin a pair that cmd
+// replaces, as cmd may have taken it for the first pair's end. False when the text cannot be
+// known or held.
 bool ExpandVariables(const wchar_t *arguments, wchar_t *expanded, size_t size) {
     size_t length = 0;
+    const wchar_t *literalEnd = nullptr;
     for (const wchar_t *at = arguments; *at; ++at) {
         const wchar_t *close = *at == kVariableMark ? wcschr(at + 1, kVariableMark) : nullptr;
-        if (close) {
-            if (!AppendValue(at + 1, close - at - 1, expanded, &length, size)) {
+        bool literal = true;
+        if (close && !AppendVariable(at + 1, close - at - 1, expanded, &length, size, &literal)) {
+            return false;
+        }
+        if (!literal) {
+            if (at == literalEnd) {
                 return false;
             }
             at = close;
         } else if (length + 1 < size) {
             expanded[length++] = *at;
+            literalEnd = close ? close : literalEnd;
         } else {
             return false;
         }
@@ -304,11 +343,13 @@ bool ToWide(const char *text, wchar_t *wide, size_t size) {
 }
 
 // The interpreter, named by its whole path on a local drive: a relative name would be looked
-// for in the current folder, and an empty one gives the runtime's own search.
+// for in the current folder, and an empty one gives the runtime's own search. Written with
+// "\" only: Wine's cmd looks for its switches from the start of its whole command line, its
+// own path included, so "C:/x/c evil.exe/cmd.exe" would run "evil.exe".
 bool IsExactInterpreter(const wchar_t *interpreter) {
     const size_t length = wcslen(interpreter);
-    return length < kPathSize &&
-           IsWrittenExactly(interpreter, length, &CharacterRule::inFolder) &&
+    return length < kPathSize && !wcschr(interpreter, L'/') &&
+           IsWrittenExactly(interpreter, length, &CharacterRule::inName, &CharacterRule::inName) &&
            IsExactFile(interpreter);
 }
 
@@ -322,7 +363,11 @@ size_t ArgumentsLimit(const wchar_t *interpreter, const wchar_t *program) {
 bool ReadInterpreter(wchar_t *interpreter, size_t size) {
     const DWORD length = GetEnvironmentVariableW(kInterpreterVariable, interpreter,
                                                  static_cast<DWORD>(size));
-    return length > 0 && length < size;
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    std::replace(interpreter, interpreter + length, L'/', L'\\');
+    return true;
 }
 
 bool BuildUninstallCommand(const char *command, const wchar_t *interpreter, wchar_t *folder,

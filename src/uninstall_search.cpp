@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,33 @@ bool CopyValueText(char *holder, size_t holderSize, DWORD type, const BYTE *data
     return true;
 }
 
+// The uninstall command as Windows' own list of programs takes it: an expandable string with
+// its variables replaced from this process's environment, a multi-string only when it holds
+// one string. Returns false, leaving the holder empty, when it cannot be used so.
+bool CopyCommandText(char *holder, size_t holderSize, DWORD type, const BYTE *data,
+                     DWORD dataLength) {
+    const wchar_t *text = reinterpret_cast<const wchar_t *>(data);
+    const size_t count = dataLength / sizeof(wchar_t);
+    const size_t length = std::find(text, text + count, L'\0') - text;
+    wchar_t stored[kValueTextSize];
+    wchar_t expanded[kValueTextSize];
+    holder[0] = '\0';
+    if (type == REG_MULTI_SZ && length + 1 < count && text[length + 1] != L'\0') {
+        return false;
+    }
+    if (type != REG_EXPAND_SZ) {
+        return CopyValueText(holder, holderSize, type, data, dataLength);
+    }
+    if (length >= kValueTextSize) {
+        return false;
+    }
+    std::copy(text, text + length, stored);
+    stored[length] = L'\0';
+    const DWORD expandedSize = ExpandEnvironmentStringsW(stored, expanded, kValueTextSize);
+    return expandedSize > 0 && expandedSize <= kValueTextSize &&
+           ConvertExactly(expanded, static_cast<int>(expandedSize - 1), holder, holderSize);
+}
+
 // One query decides whether the entry can be the product's: the registry finds a value
 // named DisplayName in any letter case, and a key holds one value of a name. Only such an
 // entry is read value by value, for the exact letter case.
@@ -111,7 +139,7 @@ bool ReadEntryTexts(HKEY entry, char *displayName, char *command) {
         if (wcscmp(name, kDisplayNameValue) == 0) {
             CopyValueText(displayName, kValueTextSize, type, data, dataLength);
         } else if (wcscmp(name, kUninstallStringValue) == 0) {
-            usable = CopyValueText(command, kValueTextSize, type, data, dataLength);
+            usable = CopyCommandText(command, kValueTextSize, type, data, dataLength);
         }
     }
     free(data);

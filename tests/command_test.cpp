@@ -65,6 +65,19 @@ const BuildCase kBuildCases[] = {
      "{d}", ".\\uninst.exe", "{d}\\cmd x\\cmd.exe"},
     {"tab after the quoted path", "\"{d}\\uninst.exe\"\t/S", {"uninst.exe"}, "{d}",
      ".\\uninst.exe\t/S"},
+    {"tab after the path", "{d}\\uninst.exe\t/S", {"uninst.exe"}, "{d}", ".\\uninst.exe\t/S"},
+    {"blanks before the quoted path", "  \"{d}\\uninst.exe\" /S", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /S"},
+    {"ampersand and caret in the folder", "{d}\\R&D ^x\\uninst.exe /S", {"R&D ^x\\uninst.exe"},
+     "{d}\\R&D ^x", ".\\uninst.exe /S"},
+    {"letters that best fit to letters", "{d}\\\xC5\x81uk.exe /LOG=C:\\\xC5\x81ukasz\\q.log",
+     {"\xC5\x81uk.exe"}, "{d}", ".\\\xC5\x81uk.exe /LOG=C:\\\xC5\x81ukasz\\q.log"},
+    {"two lone percent signs", "{d}\\uninst.exe /a=50% /b=60%", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /a=50% /b=60%"},
+    {"doubled percent sign", "{d}\\uninst.exe /p=%%", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /p=%%"},
+    {"lone percent sign, then a variable", "{d}\\uninst.exe /a=50% /b=%OS%", {"uninst.exe"},
+     "", ""},
     {"variable before a blank", "{d}\\uninst.exe /d=%TESSARUNE_FOLDER% /S", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /d=%TESSARUNE_FOLDER% /S"},
     {"variable's backslash before a quote", "\"{d}\\uninst.exe\" \"/d=%TESSARUNE_FOLDER%\"",
@@ -144,6 +157,8 @@ const BuildCase kBuildCases[] = {
     {"interpreter missing", "{d}\\uninst.exe", {"uninst.exe"}, "", "", "{d}\\cmd.exe"},
     {"interpreter path with an ampersand", "{d}\\uninst.exe", {"uninst.exe", "a&b\\cmd.exe"},
      "", "", "{d}\\a&b\\cmd.exe"},
+    {"interpreter path with forward slashes", "{d}\\uninst.exe", {"uninst.exe", "x\\cmd.exe"},
+     "", "", "{d/}/x/cmd.exe"},
 };
 
 void PrintTo(const BuildCase &test, std::ostream *out) { *out << test.title; }

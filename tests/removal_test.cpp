@@ -246,6 +246,11 @@ const CommandCase kCommandCases[] = {
     {"folder of 259 characters", "{long}\\uninst.exe", nullptr, nullptr},
     {"interpreter path with a blank", "{plain}\\uninst.exe", "{plain}", ".\\uninst.exe /uninst",
      {}, "{interpreter}\\cmd.exe"},
+    // Wine's cmd takes "/cmd x/cmd.exe" for its switch /c, and runs its md.
+    {"interpreter path with forward slashes", "{plain}\\uninst.exe", "{plain}",
+     ".\\uninst.exe /uninst", {}, "{drive}/cmd x/cmd.exe"},
+    {"ampersand and caret in the folder", "{R&D}\\uninst.exe /S", "{R&D}",
+     ".\\uninst.exe /S /uninst"},
     {"parentheses in the name", "{plain}\\uninst(1).exe /S", "{plain}",
      "\".\\uninst(1).exe\" /S /uninst", {"uninst(1).exe"}},
     {"extension glued to the closing quote", "\"{plain}\\uninst\".exe /S", nullptr, nullptr,
@@ -260,7 +265,8 @@ class CommandTest : public ToolTest, public testing::WithParamInterface<CommandC
 
 // A copy of the system's interpreter where the path has a blank, and a program of the name
 // before the blank that must never run.
-void PlaceInterpreter(const std::string &interpreter) {
+void PlaceInterpreter(const std::string &written) {
+    const std::string interpreter = Replace(written, "/", "\\");
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     const std::string folder = interpreter.substr(0, interpreter.rfind('\\'));

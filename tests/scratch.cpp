@@ -14,6 +14,7 @@ const std::vector<ScratchName> kScratchNames = {
     {"{spaced}", "Orvanex Quendal"},
     {"{tool}", "scratch"},
     {"{interpreter}", "cmd x"},
+    {"{R&D}", "R&D ^Quendal"},
     // The letter Q in full width (U+FF31), in UTF-8: the ANSI functions of a code page
     // without it read "Quendal".
     {"{full-width}", "\xEF\xBC\xB1uendal"},
