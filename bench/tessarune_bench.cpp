@@ -220,16 +220,20 @@ void PrintRaceHeader() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (!ClaimRunFolder()) {
+        return 1;
+    }
     const std::string directory = TempPath("");
     RemoveTestEntries();
     if (argc == 3 && strcmp(argv[1], "race") == 0) {
         PrintRaceFigures(argv[2]);
-        return 0;
+    } else {
+        PrintSearchFigures(directory);
+        PrintLingerFigures(directory);
+        PrintRaceHeader();
+        PrintRaceFigures("idle");
     }
-    PrintSearchFigures(directory);
-    PrintLingerFigures(directory);
-    PrintRaceHeader();
-    PrintRaceFigures("idle");
     RemoveTestEntries();
+    ReleaseRunFolder();
     return 0;
 }

@@ -12,9 +12,13 @@ shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^#define TESSARUNE_VERSION "\(.*\)"$/\1/p' "$build/version.h")
 dist="$build/dist"
-# The sources' own time, so that a rebuild later gives the same zips.
-stamp=$(git -C "$root" log -1 --format=%cd --date=format:%Y%m%d%H%M.%S 2>/dev/null ||
-    echo 202601010000.00)
+# The sources' own time, so that a rebuild later gives the same zips; without it the zips
+# would differ from every other build of the same commit.
+if ! stamp=$(git -C "$root" log -1 --format=%cd --date=format:%Y%m%d%H%M.%S) ||
+    [ -z "$stamp" ]; then
+    echo "dist.sh: the commit's date cannot be read from $root: no zips" >&2
+    exit 1
+fi
 
 # pack ZIP FOLDER FILE...: the files in the order given, without owner or extra times.
 pack() {

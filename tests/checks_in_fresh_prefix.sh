@@ -3,16 +3,22 @@
 # fresh Wine prefix that holds nothing of the build, started through Wine's cmd.
 #   checks_in_fresh_prefix.sh ZIP PREFIX [CASE]
 # CASE is what the machine holds before the checks start, and what they must then do:
-#   disposable      no Quendal, and someone else's uninstall entry named like the checks'
-#                   own: they run and end "N passed, 0 failed, K skipped" (the default)
+#   disposable      no Quendal, someone else's uninstall entry named like the checks' own,
+#                   and files in %TEMP% named like the checks' old ones: they run and end
+#                   "N passed, 0 failed, K skipped" (the default)
 #   quendal-entry   a Quendal's uninstall entry, without its folder
 #   quendal-binary  a Quendal whose DisplayName is binary: "Quendal", a NUL and more bytes
 #   quendal-folder  Quendal's folder with its data, without an entry
 #   stale-record    the same, and the record an interrupted run of an earlier kit left,
 #                   saying that the checks installed it
 #   kit-names       files of the checks' own names in the scratch folder
-#   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's
+#   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's, with an
+#                   earlier kit's marker file at its root
 #   unmapped        no drive given: run-checks.cmd maps one, which Wine's subst does not
+#   drive-slash, drive-share, drive-scratch
+#                   TESSARUNE_DRIVE not in its form: Q:\, the share, the scratch path
+#   no-parent       TESSARUNE_SCRATCH in a folder that is not there
+#   scratch-taken   TESSARUNE_SCRATCH a folder that is there, with "&" in its path
 # In all others they refuse with status 2. In every case each file and folder
 # outside Wine's own, and each uninstall entry of both registry views, is as it was.
 set -eu
@@ -37,16 +43,17 @@ export TESSARUNE_SCRATCH
 
 wine() { sh "$wine_prefix" "$prefix" run "$@"; }
 
-# Every folder and file outside Wine's own, with the files' checksums, and every entry.
+# Every folder and file outside Wine's own, %TEMP% included, with the files' checksums,
+# every entry, and the files to delete at the next start.
 snapshot() {
-    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o \
-        -path 'drive_c/users/*/Temp' -prune -o -print | sort)
-    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o \
-        -path 'drive_c/users/*/Temp' -prune -o -type f -print0 | sort -z |
-        xargs -0 -r md5sum)
+    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o -print | sort)
+    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o -type f -print0 |
+        sort -z | xargs -0 -r md5sum)
     for view in 32 64; do
         wine reg query "$list" /s "/reg:$view" 2>/dev/null | tr -d '\r' || true
     done
+    wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' || true
 }
 
 quendal_entry() {
@@ -57,6 +64,10 @@ quendal_entry() {
 case $case in
 disposable)
     wine reg add "$list\\TessaruneTest keep" /v DisplayName /d 'Other program' /f /reg:32
+    temp=$(echo "$prefix"/drive_c/users/*/Temp)
+    mkdir -p "$temp/tessarune-test-copies"
+    echo kept >"$temp/tessarune-test-copies/keep.txt"
+    echo kept >"$temp/tessarune-test-stand-in.log"
     ;;
 quendal-entry)
     wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
@@ -86,8 +97,19 @@ drive-root)
         echo kept >"$prefix/drive_c/$folder/kept.txt"
     done
     echo kept >"$prefix/drive_c/kept.txt"
+    echo kept >"$prefix/drive_c/tessarune-checks-marker"
     ;;
 unmapped) unset TESSARUNE_DRIVE TESSARUNE_SCRATCH ;;
+drive-slash) export TESSARUNE_DRIVE='Q:\' ;;
+drive-share) export TESSARUNE_DRIVE="$TESSARUNE_SHARE" ;;
+drive-scratch) export TESSARUNE_DRIVE="$TESSARUNE_SCRATCH" ;;
+no-parent) unset TESSARUNE_DRIVE; export TESSARUNE_SCRATCH='C:\kitparent\run1' ;;
+scratch-taken)
+    unset TESSARUNE_DRIVE
+    export TESSARUNE_SCRATCH='C:\R&D checks'
+    mkdir -p "$prefix/drive_c/R&D checks"
+    echo "another run's" >"$prefix/drive_c/R&D checks/work.txt"
+    ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 before=$(snapshot)

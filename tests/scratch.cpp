@@ -26,7 +26,6 @@ const std::vector<ScratchName> kScratchNames = {
 namespace {
 
 const char kDefaultDrive[] = "Q:";
-const char kMarkerName[] = "tessarune-checks-marker";
 const char *const kProgramFilesVariables[] = {"ProgramFiles", "ProgramW6432"};
 // Held while a run lasts: a second run refuses.
 const wchar_t kRunMutexName[] = L"Global\\TessaruneChecksRun";
@@ -104,18 +103,38 @@ std::string ProductFolderThere() {
     return "";
 }
 
-// A file written into the scratch folder must be there at the drive's root.
+// What this run has just written into the scratch folder, which only it knows, must be
+// there at the drive's root: a file that was there before proves nothing.
 bool DriveShowsScratch(const std::string &scratch) {
-    const std::string marker = scratch + "\\" + kMarkerName;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const std::string name = "TessaruneTest-" + RunId() + ".marker";
+    const std::string content = RunId() + " " + std::to_string(now.QuadPart);
+    const std::string marker = scratch + "\\" + name;
     HANDLE file = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
-    const bool shown = PathExists(AtRoot(kMarkerName));
+    const bool shown = FileContents(AtRoot(name)) == content;
     DeleteFileA(marker.c_str());
     return shown;
+}
+
+bool IsLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// "X:", as subst and run-checks.cmd take a drive.
+bool IsDrive(const std::string &drive) {
+    return drive.size() == 2 && IsLetter(drive[0]) && drive[1] == ':';
+}
+
+// "X:\..." or "X:/...": a whole path on a drive, not a share.
+bool IsWholeLocalPath(const std::string &path) {
+    return path.size() > 3 && IsLetter(path[0]) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
 }
 
 std::wstring ProductParent() {
@@ -173,6 +192,14 @@ std::string ReasonToRefuse() {
     if (scratch.empty()) {
         return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
     }
+    if (!IsDrive(ScratchDrive())) {
+        return std::string(kDriveVariable) + " is \"" + ScratchDrive() +
+               "\": give a drive letter and a colon, such as T:";
+    }
+    if (!IsWholeLocalPath(scratch)) {
+        return std::string(kScratchVariable) + " is \"" + scratch +
+               "\": give a whole path on a local drive, such as C:\\TessaruneChecks";
+    }
     if (!IsAdministrator()) {
         return "they need an administrator's rights: start run-checks.cmd as an administrator";
     }
@@ -195,6 +222,9 @@ std::string ReasonToRefuse() {
     }
     if (!DriveShowsScratch(scratch)) {
         return "drive " + ScratchDrive() + " does not show the scratch folder " + scratch;
+    }
+    if (!ClaimRunFolder()) {
+        return "their own folder " + RunFolder() + " cannot be made";
     }
     return "";
 }

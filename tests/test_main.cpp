@@ -34,6 +34,7 @@ int main(int argc, char **argv) {
         return kRefusedStatus;
     }
     const int status = RUN_ALL_TESTS();
+    ReleaseRunFolder();
     const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
     printf("%d passed, %d failed, %d skipped\n", tests.successful_test_count(),
            tests.failed_test_count(), tests.skipped_test_count());

@@ -4,14 +4,40 @@
 
 #include <cstring>
 
-const std::string &EntryPrefix() {
-    static const std::string prefix = [] {
-        char id[32];
-        snprintf(id, sizeof id, "TessaruneTest %08lX%08lX ", GetCurrentProcessId(),
-                 GetTickCount());
-        return std::string(id);
+const std::string &RunId() {
+    static const std::string id = [] {
+        char text[32];
+        snprintf(text, sizeof text, "%08lX%08lX", GetCurrentProcessId(), GetTickCount());
+        return std::string(text);
     }();
+    return id;
+}
+
+const std::string &EntryPrefix() {
+    static const std::string prefix = "TessaruneTest " + RunId() + " ";
     return prefix;
+}
+
+// Below the %TEMP% the run started with; a name ends in no blank, which Windows drops.
+const std::string &RunFolder() {
+    static const std::string folder = [] {
+        char temp[MAX_PATH];
+        const DWORD length = GetTempPathA(sizeof temp, temp);
+        return std::string(temp, length < sizeof temp ? length : 0) + "TessaruneTest-" + RunId();
+    }();
+    return folder;
+}
+
+bool ClaimRunFolder() {
+    const std::string folder = RunFolder();
+    return CreateDirectoryA(folder.c_str(), nullptr) &&
+           SetEnvironmentVariableA("TEMP", folder.c_str()) &&
+           SetEnvironmentVariableA("TMP", folder.c_str());
+}
+
+void ReleaseRunFolder() {
+    ForgetRebootRecords();
+    RemoveFolder(RunFolder());
 }
 
 const std::string &ProductEntry() {
@@ -26,6 +52,10 @@ const DWORD kRemovalPollMs = 100;
 const DWORD kOutputPollMs = 10;
 // How long the output may stay open after the program has ended.
 const DWORD kOutputGraceMs = 3000;
+// Files to delete when Windows next starts (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT):
+// pairs of names, the path and where it goes (empty: deleted), each path after "\??\".
+const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kRebootRecordsValue[] = L"PendingFileRenameOperations";
 
 std::string EntryPath(const std::string &name) {
     return std::string(kUninstallKeyPath) + "\\" + name;
@@ -117,7 +147,56 @@ std::string ReadToEnd(HANDLE pipe, HANDLE process, unsigned long long *endTime) 
     return output;
 }
 
+// The records without those of files in the run's folder; "" when none is left.
+std::wstring OthersRecords(const std::wstring &records) {
+    const std::wstring own = L"\\??\\" + WideName(RunFolder()) + L"\\";
+    std::wstring kept;
+    for (size_t at = 0; at < records.size() && records[at] != L'\0';) {
+        const size_t pathEnd = records.find(L'\0', at);
+        const size_t pairEnd = records.find(L'\0', pathEnd + 1);
+        if (pathEnd == std::wstring::npos || pairEnd == std::wstring::npos) {
+            return records;  // not a list of pairs: not the run's to change
+        }
+        if (_wcsnicmp(records.c_str() + at, own.c_str(), own.size()) != 0) {
+            kept.append(records, at, pairEnd + 1 - at);
+        }
+        at = pairEnd + 1;
+    }
+    return kept;
+}
+
 }  // namespace
+
+// Deployment tools read any such record as a reboot pending: the run leaves none of its own.
+void ForgetRebootRecords() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    std::wstring records;
+    if (RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, &size) ==
+            ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+        records.resize(size / sizeof(wchar_t) + 1);
+        RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
+                         reinterpret_cast<BYTE *>(&records[0]), &size);
+        records.resize(size / sizeof(wchar_t));
+        const std::wstring kept = OthersRecords(records);
+        const DWORD keptSize = static_cast<DWORD>((kept.size() + 1) * sizeof(wchar_t));
+        if (kept.size() + 1 >= records.size()) {
+            // none of the run's
+        } else if (kept.empty()) {
+            RegDeleteValueW(key, kRebootRecordsValue);
+        } else {
+            RegSetValueExW(key, kRebootRecordsValue, 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE *>(kept.c_str()), keptSize);
+        }
+    }
+    RegCloseKey(key);
+}
 
 RegistryValue Text(const char *name, const std::string &text) {
     return {name, REG_SZ, text + '\0'};
@@ -243,11 +322,7 @@ std::string TestDirectory() {
     return directory.substr(0, directory.rfind('\\'));
 }
 
-std::string TempPath(const char *name) {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    return std::string(temp) + name;
-}
+std::string TempPath(const char *name) { return RunFolder() + "\\" + name; }
 
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes, const char *desktop) {

@@ -8,9 +8,18 @@
 #include <string>
 #include <vector>
 
+const std::string &RunId();  // this run's own, in the names of all it makes
 // Every entry a run writes carries this prefix, with the run's id: cleaning up finds them
 // all, and nothing of anyone else's.
 const std::string &EntryPrefix();
+// A folder of the run's own in %TEMP%, which becomes its programs' %TEMP%: what they leave
+// there (the stand-in's log and copies, the engine's uninstaller copy) goes with it.
+// Claiming creates it, and fails where anything is there already; releasing deletes it
+// and the delete-on-reboot records of files in it.
+const std::string &RunFolder();
+bool ClaimRunFolder();
+void ReleaseRunFolder();
+void ForgetRebootRecords();
 
 struct RegistryValue {
     const char *name;
@@ -56,7 +65,7 @@ struct ProgramRun {
 
 std::string CaseName(const char *title);  // a table row's title as a test name
 std::string TestDirectory();  // the folder of the test programs, beside the tool
-std::string TempPath(const char *name);
+std::string TempPath(const char *name);  // in the run's folder
 // desktop: the name of one in this window station to run on; nullptr: this program's.
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes = {},
@@ -105,9 +114,10 @@ void RemoveScratchContents();  // all of it: the guard found the folder empty
 bool BeginProductInstall();
 void EndProductInstall();
 void RemoveInstalledProduct();
-// Why the checks must not run on this machine, or "" when they may: no administrator's
-// rights, another run under way, a scratch folder that is not empty, a Quendal the tool
-// would find, Quendal's folder, or a drive that does not show the scratch folder.
+// Why the checks must not run on this machine, or "" when they may: settings not in their
+// form, no administrator's rights, another run under way, a scratch folder that is not
+// empty, a Quendal the tool would find, Quendal's folder, a drive that does not show the
+// scratch folder, or a run folder that cannot be made new. Claims the run folder.
 std::string ReasonToRefuse();
 
 bool PathExists(const std::string &path);
