@@ -222,10 +222,11 @@ bool QuotesArePaired(const wchar_t *arguments) {
 }
 
 // A name cmd may give a variable of its own (%CD%, %RANDOM%, %CMDCMDLINE%, %=ExitCode%):
-// letters, digits, "_" and "=".
+// letters, digits, "_" and "=", and characters of other scripts, which may compare equal to
+// letters (a full-width C).
 bool MayBeOwnVariable(const wchar_t *name, size_t length) {
     return length > 0 && std::all_of(name, name + length, [](wchar_t c) {
-               return IsAsciiLetterOrDigit(c) || c == L'_' || c == L'=';
+               return c >= 0x80 || IsAsciiLetterOrDigit(c) || c == L'_' || c == L'=';
            });
 }
 

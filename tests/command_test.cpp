@@ -78,6 +78,8 @@ const BuildCase kBuildCases[] = {
      ".\\uninst.exe /p=%%"},
     {"lone percent sign, then a variable", "{d}\\uninst.exe /a=50% /b=%OS%", {"uninst.exe"},
      "", ""},
+    {"the interpreter's own variable in full width",
+     "{d}\\uninst.exe /d=%\xEF\xBC\xA3\xEF\xBC\xA4%", {"uninst.exe"}, "", ""},
     {"variable before a blank", "{d}\\uninst.exe /d=%TESSARUNE_FOLDER% /S", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /d=%TESSARUNE_FOLDER% /S"},
     {"variable's backslash before a quote", "\"{d}\\uninst.exe\" \"/d=%TESSARUNE_FOLDER%\"",
