@@ -13,7 +13,7 @@ build: deps
 	cmake --build $(BUILD_DIR) -j2
 
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j2
+	cd $(BUILD_DIR) && ctest --output-on-failure -j3
 
 demo: build
 	sh scripts/demo.sh $(BUILD_DIR)

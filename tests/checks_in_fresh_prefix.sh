@@ -21,6 +21,9 @@
 #   scratch-taken   TESSARUNE_SCRATCH a folder that is there, with "&" in its path
 # In all others they refuse with status 2. In every case each file and folder
 # outside Wine's own, and each uninstall entry of both registry views, is as it was.
+#   checks_in_fresh_prefix.sh - TEMPLATE template
+# makes a fresh prefix that the cases copy when FRESH_PREFIX_TEMPLATE names it: Wine makes
+# a prefix many times slower than cp copies one, where 32-bit code is emulated.
 set -eu
 zip=$1
 prefix=$2
@@ -31,7 +34,15 @@ entry="$list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
 # A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
 rm -rf "$prefix"
+if [ "$case" = template ]; then
+    sh "$wine_prefix" "$prefix" run cmd /c exit
+    WINEPREFIX="$prefix" wineserver -w
+    exit 0
+fi
 trap 'sh "$wine_prefix" "$prefix" stop; rm -rf "$prefix"' EXIT
+if [ -f "${FRESH_PREFIX_TEMPLATE:-}/.ready" ]; then
+    cp -a "$FRESH_PREFIX_TEMPLATE" "$prefix"
+fi
 sh "$wine_prefix" "$prefix" boot
 mkdir -p "$prefix/drive_c/checks"
 unzip -q "$zip" -d "$prefix/drive_c/checks"
