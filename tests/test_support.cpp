@@ -35,11 +35,6 @@ bool ClaimRunFolder() {
            SetEnvironmentVariableA("TMP", folder.c_str());
 }
 
-void ReleaseRunFolder() {
-    ForgetRebootRecords();
-    RemoveFolder(RunFolder());
-}
-
 const std::string &ProductEntry() {
     static const std::string entry = EntryPrefix() + "Quendal";
     return entry;
@@ -165,8 +160,6 @@ std::wstring OthersRecords(const std::wstring &records) {
     return kept;
 }
 
-}  // namespace
-
 // Deployment tools read any such record as a reboot pending: the run leaves none of its own.
 void ForgetRebootRecords() {
     HKEY key;
@@ -186,16 +179,22 @@ void ForgetRebootRecords() {
         records.resize(size / sizeof(wchar_t));
         const std::wstring kept = OthersRecords(records);
         const DWORD keptSize = static_cast<DWORD>((kept.size() + 1) * sizeof(wchar_t));
-        if (kept.size() + 1 >= records.size()) {
-            // none of the run's
-        } else if (kept.empty()) {
+        const bool anyOfTheRun = kept.size() + 1 < records.size();
+        if (anyOfTheRun && kept.empty()) {
             RegDeleteValueW(key, kRebootRecordsValue);
-        } else {
+        } else if (anyOfTheRun) {
             RegSetValueExW(key, kRebootRecordsValue, 0, REG_MULTI_SZ,
                            reinterpret_cast<const BYTE *>(kept.c_str()), keptSize);
         }
     }
     RegCloseKey(key);
+}
+
+}  // namespace
+
+void ReleaseRunFolder() {
+    ForgetRebootRecords();
+    RemoveFolder(RunFolder());
 }
 
 RegistryValue Text(const char *name, const std::string &text) {

@@ -19,7 +19,6 @@ const std::string &EntryPrefix();
 const std::string &RunFolder();
 bool ClaimRunFolder();
 void ReleaseRunFolder();
-void ForgetRebootRecords();
 
 struct RegistryValue {
     const char *name;
