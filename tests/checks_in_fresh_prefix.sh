@@ -6,21 +6,41 @@
 #   disposable      no Quendal, someone else's uninstall entry named like the checks' own,
 #                   and files in %TEMP% named like the checks' old ones: they run and end
 #                   "N passed, 0 failed, K skipped" (the default)
+#   records-others  others' delete-on-reboot records, as pairs: the same, the records kept
+#   records-empty-source, records-unterminated
+#                   others' records that cannot be read as pairs: the same, and a line
+#                   saying that the run's own remain; the others' are left as they were
+# In all others they refuse with status 2 and one line, its reason the case's own:
 #   quendal-entry   a Quendal's uninstall entry, without its folder
 #   quendal-binary  a Quendal whose DisplayName is binary: "Quendal", a NUL and more bytes
 #   quendal-folder  Quendal's folder with its data, without an entry
 #   stale-record    the same, and the record an interrupted run of an earlier kit left,
 #                   saying that the checks installed it
+#   killed-run      what a run stopped part way leaves: its Quendal, entry and folder, and
+#                   its folder in %TEMP%
 #   kit-names       files of the checks' own names in the scratch folder
 #   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's, with an
 #                   earlier kit's marker file at its root
-#   unmapped        no drive given: run-checks.cmd maps one, which Wine's subst does not
-#   drive-slash, drive-share, drive-scratch
-#                   TESSARUNE_DRIVE not in its form: Q:\, the share, the scratch path
+#   unmapped        no setting: run-checks.cmd makes its scratch folder and maps a drive,
+#                   which Wine's subst does not
+#   drive-slash, drive-share, drive-scratch, drive-quote, drive-quoted
+#                   TESSARUNE_DRIVE not in its form: Q:\, the share, the scratch path, with
+#                   a quote and commands after it, between quotes
+#   drive-alone     TESSARUNE_DRIVE without TESSARUNE_SCRATCH
+#   env-mapped      the environment holding run-checks.cmd's own names, and a drive given
+#                   for a folder of the user's that holds files
+#   scratch-quote, scratch-share
+#                   TESSARUNE_SCRATCH not in its form: with a quote and commands after it,
+#                   a share
 #   no-parent       TESSARUNE_SCRATCH in a folder that is not there
 #   scratch-taken   TESSARUNE_SCRATCH a folder that is there, with "&" in its path
-# In all others they refuse with status 2. In every case each file and folder
-# outside Wine's own, and each uninstall entry of both registry views, is as it was.
+#   temp-long, temp-share
+#                   %TMP% and %TEMP% longer than a path may be, a share
+#   kit-percent     the kit unpacked in C:\k%OS%, a test program in C:\kWindows_NT
+#   kit-share       the kit started from a share
+# In every case each file and folder outside Wine's own, and each uninstall entry of both
+# registry views, is as it was, and so are the delete-on-reboot records but for the run's
+# own, where the checks cannot tell them apart.
 #   checks_in_fresh_prefix.sh - TEMPLATE template
 # makes a fresh prefix that the cases copy when FRESH_PREFIX_TEMPLATE names it: Wine makes
 # a prefix many times slower than cp copies one, where 32-bit code is emulated.
@@ -30,6 +50,7 @@ prefix=$2
 case=${3:-disposable}
 wine_prefix="$(cd "$(dirname "$0")/../scripts" && pwd)/wine-prefix.sh"
 list='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+manager='HKLM\System\CurrentControlSet\Control\Session Manager'
 entry="$list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
 # A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
@@ -53,6 +74,8 @@ TESSARUNE_SCRATCH="Z:$(printf '%s' "$prefix/drive_q" | tr / '\\')"
 export TESSARUNE_SCRATCH
 
 wine() { sh "$wine_prefix" "$prefix" run "$@"; }
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+start='C:\checks\run-checks.cmd'
 
 # Every folder and file outside Wine's own, %TEMP% included, with the files' checksums,
 # every entry, and the files to delete at the next start.
@@ -63,8 +86,25 @@ snapshot() {
     for view in 32 64; do
         wine reg query "$list" /s "/reg:$view" 2>/dev/null | tr -d '\r' || true
     done
-    wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
-        /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' || true
+}
+
+# The delete-on-reboot records, byte for byte: "xx,xx,...", or nothing.
+records() {
+    wine reg export "$manager" "$(windows_path "$prefix.reg")" /y >/dev/null 2>&1
+    iconv -f utf-16 -t utf-8 "$prefix.reg" | tr -d '\r' |
+        awk '/^"PendingFileRenameOperations"=/ { on = 1 } on { print; if (!/\\$/) exit }' |
+        sed 's/^"PendingFileRenameOperations"=hex(7)://; s/[ \\]//g' | tr -d '\n'
+}
+
+# Records from UTF-8 text in which | stands for a NUL. Wine's reg reads hex(7) in a file
+# that is not UTF-16 as text of the code page.
+put_records() {
+    hex=$(printf '%s' "$1" | tr '|' '\000' | iconv -f utf-8 -t utf-16le | od -An -v -tx1 |
+        tr -s ' \n' ',' | sed 's/^,//; s/,$//')
+    printf 'Windows Registry Editor Version 5.00\n\n[%s]\n"PendingFileRenameOperations"=hex(7):%s\n' \
+        'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager' "$hex" |
+        iconv -f utf-8 -t utf-16 >"$prefix.reg"
+    wine reg import "$(windows_path "$prefix.reg")"
 }
 
 quendal_entry() {
@@ -72,6 +112,10 @@ quendal_entry() {
         /d 'C:\Program Files (x86)\Orvanex\Quendal\uninst.exe'
 }
 
+# What the refusal must say, after "The checks refuse to run: "; empty where they run.
+expect=''
+# Others' records, | for a NUL: two pairs, one a deletion, and the closing empty string.
+others='\??\C:\others\a.tmp||\??\C:\others\b.tmp|\??\C:\others\b.new||'
 case $case in
 disposable)
     wine reg add "$list\\TessaruneTest keep" /v DisplayName /d 'Other program' /f /reg:32
@@ -80,28 +124,49 @@ disposable)
     echo kept >"$temp/tessarune-test-copies/keep.txt"
     echo kept >"$temp/tessarune-test-stand-in.log"
     ;;
-quendal-entry)
-    wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
+records-*)
+    # Only a removal by the engine's uninstaller, which leaves records of its own.
+    export GTEST_FILTER='Products/RemovalTest.*/engine__bare_path'
+    case $case in
+    records-others) put_records "$others" ;;
+    # An empty path before the end; the list without its closing empty string.
+    records-empty-source) put_records '\??\C:\others\a.tmp||||\??\C:\others\c.tmp|||' ;;
+    records-unterminated) put_records '\??\C:\others\a.tmp||\??\C:\others\b.tmp|' ;;
+    esac
+    ;;
+quendal-entry | quendal-binary)
+    expect='Quendal is installed'
+    if [ "$case" = quendal-entry ]; then
+        wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
+    else
+        # "Quendal", a NUL, and 64 bytes the customer's installer put after it.
+        wine reg add "$entry" /v DisplayName /t REG_BINARY /f /reg:32 \
+            /d "5175656e64616c00$(printf 'ff%.0s' $(seq 64))"
+    fi
     quendal_entry
     ;;
-quendal-binary)
-    # "Quendal", a NUL, and 64 bytes the customer's installer put after it.
-    wine reg add "$entry" /v DisplayName /t REG_BINARY /f /reg:32 \
-        /d "5175656e64616c00$(printf 'ff%.0s' $(seq 64))"
-    quendal_entry
-    ;;
-quendal-folder | stale-record)
-    [ "$case" = quendal-folder ] || echo >"$prefix/drive_q/tessarune-checks-installed-quendal"
+quendal-folder | stale-record | killed-run)
+    expect="Quendal's folder .* is there"
+    [ "$case" != stale-record ] || echo >"$prefix/drive_q/tessarune-checks-installed-quendal"
     mkdir -p "$product"
     echo "the customer's data" >"$product/quendal.dat"
     cp "$prefix/drive_c/checks/quendal_stand_in.exe" "$product/uninst.exe"
+    if [ "$case" = killed-run ]; then
+        expect='an earlier run of the checks, stopped part way, left .*TessaruneTest 0000ABCD00001234 .*Orvanex.Quendal.*TessaruneTest-0000ABCD00001234'
+        entry="$list\\TessaruneTest 0000ABCD00001234 Quendal"
+        wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
+        quendal_entry
+        mkdir -p "$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234"
+    fi
     ;;
 kit-names)
+    expect='the scratch folder .* holds '
     mkdir -p "$prefix/drive_q/scratch"
     echo work >"$prefix/drive_q/scratch/work.txt"
     echo kept >"$prefix/drive_q/readme.txt"
     ;;
 drive-root)
+    expect='drive C: does not show the scratch folder'
     export TESSARUNE_DRIVE=C:
     for folder in scratch Quendal 'Orvanex Quendal'; do
         mkdir -p "$prefix/drive_c/$folder"
@@ -110,45 +175,116 @@ drive-root)
     echo kept >"$prefix/drive_c/kept.txt"
     echo kept >"$prefix/drive_c/tessarune-checks-marker"
     ;;
-unmapped) unset TESSARUNE_DRIVE TESSARUNE_SCRATCH ;;
-drive-slash) export TESSARUNE_DRIVE='Q:\' ;;
-drive-share) export TESSARUNE_DRIVE="$TESSARUNE_SHARE" ;;
-drive-scratch) export TESSARUNE_DRIVE="$TESSARUNE_SCRATCH" ;;
-no-parent) unset TESSARUNE_DRIVE; export TESSARUNE_SCRATCH='C:\kitparent\run1' ;;
+unmapped)
+    expect='drive T: does not show the scratch folder C:\\TessaruneChecks-[0-9]+\.$'
+    unset TESSARUNE_DRIVE TESSARUNE_SCRATCH TESSARUNE_SHARE
+    ;;
+drive-*)
+    expect='TESSARUNE_DRIVE is "'
+    case $case in
+    drive-slash) export TESSARUNE_DRIVE='Q:\' ;;
+    drive-share) export TESSARUNE_DRIVE="$TESSARUNE_SHARE" ;;
+    drive-scratch) export TESSARUNE_DRIVE="$TESSARUNE_SCRATCH" ;;
+    drive-quote) export TESSARUNE_DRIVE='Q:" & mkdir C:\pwned2 & rem "' ;;
+    drive-quoted) export TESSARUNE_DRIVE='"Q:"' ;;
+    drive-alone)
+        expect='TESSARUNE_DRIVE is set without TESSARUNE_SCRATCH: set both'
+        unset TESSARUNE_SCRATCH
+        ;;
+    esac
+    ;;
+env-mapped)
+    expect='the scratch folder C:\\users\\Public\\Documents holds '
+    export mapped=1 status=1 kit='C:\users' TESSARUNE_SCRATCH='C:\users\Public\Documents'
+    echo "the user's" >"$prefix/drive_c/users/Public/Documents/letter.txt"
+    ;;
+scratch-quote | scratch-share)
+    expect='TESSARUNE_SCRATCH is "'
+    unset TESSARUNE_DRIVE
+    [ "$case" = scratch-share ] && export TESSARUNE_DRIVE=Q: TESSARUNE_SCRATCH="$TESSARUNE_SHARE"
+    [ "$case" = scratch-quote ] && export TESSARUNE_SCRATCH='C:\nx" & mkdir C:\pwned & rem "'
+    ;;
+no-parent)
+    expect='the folder that is to hold the scratch folder, C:\\kitparent\\, is not there'
+    unset TESSARUNE_DRIVE
+    export TESSARUNE_SCRATCH='C:\kitparent\run1'
+    ;;
 scratch-taken)
+    expect='the scratch folder "C:\\R&D checks" is there already'
     unset TESSARUNE_DRIVE
     export TESSARUNE_SCRATCH='C:\R&D checks'
     mkdir -p "$prefix/drive_c/R&D checks"
     echo "another run's" >"$prefix/drive_c/R&D checks/work.txt"
     ;;
+temp-long | temp-share)
+    expect='their temporary folder \(%TMP%, else %TEMP%\) is '
+    temp='\\tessarune\q\temp'
+    mkdir -p "$prefix/drive_q/temp"
+    if [ "$case" = temp-long ]; then
+        temp="C:\\$(printf 'a folder for the files of the kit %.0s\\' $(seq 8))Temp"
+        mkdir -p "$prefix/drive_c/$(printf '%s' "${temp#C:\\}" | tr '\\' /)"
+    fi
+    printf '@set "TMP=%s"\r\n@set "TEMP=%s"\r\n@%s\r\n' "$temp" "$temp" "$start" \
+        >"$prefix/drive_c/start.cmd"
+    start='C:\start.cmd'
+    ;;
+kit-percent | kit-share)
+    expect='they cannot work in their own folder '
+    if [ "$case" = kit-share ]; then
+        cp -r "$prefix/drive_c/checks" "$prefix/drive_q/kit"
+        start='\\tessarune\q\kit\run-checks.cmd'
+    else
+        # From a script, which reads %% as one %: cmd /c would expand %OS% itself.
+        cp -r "$prefix/drive_c/checks" "$prefix/drive_c/k%OS%"
+        mkdir -p "$prefix/drive_c/kWindows_NT"
+        cp "$prefix/drive_c/checks/tessarune_tests.exe" "$prefix/drive_c/kWindows_NT/"
+        printf '@"C:\\k%%%%OS%%%%\\run-checks.cmd"\r\n' >"$prefix/drive_c/start.cmd"
+        start='C:\start.cmd'
+    fi
+    ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 before=$(snapshot)
+records_before=$(records)
 
 status=0
-wine cmd /c 'C:\checks\run-checks.cmd' >"$prefix.log" 2>&1 || status=$?
+wine cmd /c "$start" >"$prefix.log" 2>&1 || status=$?
 after=$(snapshot)
+records_after=$(records)
 sh "$wine_prefix" "$prefix" stop
 output=$(tr -d '\r' <"$prefix.log")
 summary=$(printf '%s\n' "$output" | tail -n 1)
-echo "run-checks.cmd: exit status $status, last line: $summary"
+printf 'run-checks.cmd: exit status %s, last line: %s\n' "$status" "$summary"
 if [ "$before" != "$after" ]; then
     echo "the checks changed the machine:"
     printf '%s\n' "$before" >"$prefix.before"
     printf '%s\n' "$after" | diff "$prefix.before" - || true
     exit 1
 fi
+# Where the records cannot be read as pairs, the run's own stay after them: Windows drops
+# a list's last character when it adds a record.
 case $case in
-disposable)
+records-empty-source | records-unterminated)
+    kept=${records_before%,??,??}
+    [ "${records_after#"$kept"}" != "$records_after" ] ||
+        { echo "others' records changed: $records_before, then $records_after"; exit 1; }
+    printf '%s\n' "$output" | grep -q '^Their own delete-on-reboot records remain: ' ||
+        { echo "no line saying that the run's own records remain"; exit 1; }
+    ;;
+*)
+    [ "$records_before" = "$records_after" ] ||
+        { echo "the records changed: $records_before, then $records_after"; exit 1; }
+    ;;
+esac
+if [ -z "$expect" ]; then
     if [ "$status" -ne 0 ] ||
         ! printf '%s\n' "$summary" | grep -qE '^[1-9][0-9]* passed, 0 failed, [0-9]+ skipped$'; then
         printf '%s\n' "$output" | grep -E '^\[  FAILED|Failure' | head -20
         exit 1
     fi
-    ;;
-*)
+else
     # One line, saying why.
     [ "$status" -eq 2 ] && [ "$(printf '%s\n' "$output" | wc -l)" -eq 1 ] &&
-        printf '%s\n' "$output" | grep -q '^The checks refuse to run: '
-    ;;
-esac
+        printf '%s\n' "$output" | grep -qE "^The checks refuse to run: $expect" ||
+        { echo "expected the refusal: $expect"; exit 1; }
+fi

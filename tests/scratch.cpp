@@ -26,6 +26,22 @@ const std::vector<ScratchName> kScratchNames = {
 namespace {
 
 const char kDefaultDrive[] = "Q:";
+const char kShareVariable[] = "TESSARUNE_SHARE";
+// run-checks.cmd's scratch folder, when none is given, is made below this drive's root.
+const char kSystemDriveVariable[] = "SystemDrive";
+// What a name in a path of the settings may hold besides letters and digits of any script:
+// what the interpreter reads as itself between quotes, on Windows and under Wine alike.
+const wchar_t kNamePunctuation[] = L" -_.()&^!'+,;=@#$~[]{}";
+const char kFormOfPaths[] =
+    "its names of letters, digits, blanks and -_.()&^!'+,;=@#$~[]{}, each after a backslash";
+// The drives that are the machine's own: a network drive is not.
+const UINT kLocalDriveTypes[] = {DRIVE_FIXED, DRIVE_REMOVABLE, DRIVE_RAMDISK};
+// The longest path the run puts below its folder in %TEMP%: the engine's uninstaller copy
+// (~nsuA.tmp\Un_A.exe), the stand-in's copies folder with a copy.
+const size_t kRunFolderRoom = 48;
+// The names of the entries a run writes: the prefix, its 16-digit id and a blank.
+const char kEntryNameStart[] = "TessaruneTest ";
+const size_t kRunIdLength = 16;
 const char *const kProgramFilesVariables[] = {"ProgramFiles", "ProgramW6432"};
 // Held while a run lasts: a second run refuses.
 const wchar_t kRunMutexName[] = L"Global\\TessaruneChecksRun";
@@ -124,17 +140,168 @@ bool DriveShowsScratch(const std::string &scratch) {
     return shown;
 }
 
-bool IsLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+bool IsLetter(wchar_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
 // "X:", as subst and run-checks.cmd take a drive.
 bool IsDrive(const std::string &drive) {
     return drive.size() == 2 && IsLetter(drive[0]) && drive[1] == ':';
 }
 
-// "X:\..." or "X:/...": a whole path on a drive, not a share.
-bool IsWholeLocalPath(const std::string &path) {
-    return path.size() > 3 && IsLetter(path[0]) && path[1] == ':' &&
-           (path[2] == '\\' || path[2] == '/');
+bool IsNameCharacter(wchar_t c) {
+    return c >= 0xA0 || IsLetter(c) || (c >= '0' && c <= '9') || wcschr(kNamePunctuation, c);
+}
+
+// Names after backslashes, from at to the end: none empty, "." or "..", or ending in a dot
+// or a blank, which Windows drops.
+bool AreNames(const std::wstring &path, size_t at) {
+    for (size_t end; at < path.size(); at = end + 1) {
+        end = std::min(path.find(L'\\', at), path.size());
+        const std::wstring name = path.substr(at, end - at);
+        if (name.empty() || name.back() == L'.' || name.back() == L' ' ||
+            !std::all_of(name.begin(), name.end(), IsNameCharacter)) {
+            return false;
+        }
+    }
+    return path.back() != L'\\';
+}
+
+bool IsOnLocalDrive(const std::wstring &path) {
+    const UINT type = GetDriveTypeW(path.substr(0, 3).c_str());
+    return std::find(std::begin(kLocalDriveTypes), std::end(kLocalDriveTypes), type) !=
+           std::end(kLocalDriveTypes);
+}
+
+// "X:\name\...": a whole path on a drive of this machine, in the form of the settings.
+bool IsLocalPath(const std::wstring &path) {
+    return path.size() > 3 && IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\' &&
+           AreNames(path, 3) && path.size() < MAX_PATH && IsOnLocalDrive(path);
+}
+
+// "\\server\share\...": the scratch folder as the checks reach it through the network.
+bool IsSharePath(const std::wstring &path) {
+    return path.compare(0, 2, L"\\\\") == 0 && path.find(L'\\', 2) != std::wstring::npos &&
+           AreNames(path, 2) && path.size() < MAX_PATH;
+}
+
+std::wstring WideSetting(const char *variable) {
+    std::vector<wchar_t> value(32768);
+    const DWORD length = GetEnvironmentVariableA(variable, nullptr, 0) == 0
+                             ? 0
+                             : GetEnvironmentVariableW(WideName(variable).c_str(), value.data(),
+                                                       static_cast<DWORD>(value.size()));
+    return std::wstring(value.data(), length < value.size() ? length : 0);
+}
+
+// The folder that is to hold the scratch folder; the scratch folder's own form first.
+std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
+    const std::wstring scratch = WideSetting(kScratchVariable);
+    if (scratch.empty() && !Setting(kDriveVariable).empty()) {
+        return std::string(kDriveVariable) + " is set without " + kScratchVariable +
+               ": set both, the drive mapped to that folder, or neither";
+    }
+    if (scratch.empty() && !beforeDefaults) {
+        return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
+    }
+    if (scratch.empty()) {
+        *parent = WideName(Setting(kSystemDriveVariable)) + L"\\";
+        return IsDrive(Setting(kSystemDriveVariable)) && IsOnLocalDrive(*parent)
+                   ? ""
+                   : std::string(kSystemDriveVariable) + " is \"" +
+                         Setting(kSystemDriveVariable) +
+                         "\": give the scratch folder as " + kScratchVariable;
+    }
+    if (!IsLocalPath(scratch)) {
+        return std::string(kScratchVariable) + " is \"" + Setting(kScratchVariable) +
+               "\": give a whole path on a local drive, X:\\..., " + kFormOfPaths;
+    }
+    *parent = scratch.substr(0, std::max<size_t>(scratch.rfind(L'\\'), 2)) + L"\\";
+    return "";
+}
+
+// Their own folder: Windows' cmd takes no share as its current folder, while Wine's enters
+// it; and Wine's cmd expands the value of run-checks.cmd's own folder again, so that a
+// path holding % may name another folder.
+bool IsKitFolder(const std::wstring &folder) {
+    return folder.size() > 2 && IsLetter(folder[0]) && folder.compare(1, 2, L":\\") == 0 &&
+           folder.find(L'%') == std::wstring::npos && IsOnLocalDrive(folder);
+}
+
+// Each setting in its form, whoever started the checks, and the folders they need there.
+std::string ReasonToRefuseSettings(bool beforeDefaults) {
+    std::wstring parent;
+    wchar_t program[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring kit(program, length < MAX_PATH ? length : 0);
+    if (!IsKitFolder(kit.substr(0, kit.rfind(L'\\')))) {
+        return "they cannot work in their own folder " + Utf8(kit.substr(0, kit.rfind(L'\\'))) +
+               ": unpack them to a folder on a local drive whose path holds no %";
+    }
+    std::string reason = ReasonToRefuseScratch(beforeDefaults, &parent);
+    if (!reason.empty()) {
+        return reason;
+    }
+    if (!Setting(kDriveVariable).empty() && !IsDrive(Setting(kDriveVariable))) {
+        return std::string(kDriveVariable) + " is \"" + ScratchDrive() +
+               "\": give a drive letter and a colon, such as T:";
+    }
+    if (!Setting(kShareVariable).empty() && !IsSharePath(WideSetting(kShareVariable))) {
+        return std::string(kShareVariable) + " is \"" + Setting(kShareVariable) +
+               "\": give a share, \\\\server\\share\\..., " + kFormOfPaths;
+    }
+    const std::wstring run = WideName(RunFolder());
+    if (run.size() < 3 || !IsLetter(run[0]) || run.compare(1, 2, L":\\") != 0 ||
+        run.size() + kRunFolderRoom >= MAX_PATH || !IsOnLocalDrive(run)) {
+        return "their temporary folder (%TMP%, else %TEMP%) is \"" + StartTempFolder() +
+               "\": they need a whole path on a local drive of at most " +
+               std::to_string(MAX_PATH - 1 - kRunFolderRoom - (RunFolder().size() -
+                                                                StartTempFolder().size())) +
+               " characters";
+    }
+    if (!parent.empty() && GetFileAttributesW(parent.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return "the folder that is to hold the scratch folder, " + Utf8(parent) +
+               ", is not there";
+    }
+    return "";
+}
+
+// An entry named as a run names its own, "TessaruneTest <id> ...".
+bool IsRunEntryName(const std::string &name) {
+    const size_t start = strlen(kEntryNameStart);
+    return name.compare(0, start, kEntryNameStart) == 0 && name.size() > start + kRunIdLength &&
+           name[start + kRunIdLength] == ' ' &&
+           std::all_of(name.begin() + start, name.begin() + start + kRunIdLength,
+                       [](char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// What a run stopped part way left, and how to remove it, or "". Nothing is removed here:
+// an entry's name is all that says whose it is, and anyone may name an entry so.
+std::string EarlierRunLeft() {
+    std::string name;
+    REGSAM view = 0;
+    WalkEntries([&](HKEY, const char *entry, REGSAM entryView) {
+        if (name.empty() && IsRunEntryName(entry)) {
+            name = entry;
+            view = entryView;
+        }
+        return true;
+    });
+    if (name.empty()) {
+        return "";
+    }
+    const std::string id = name.substr(strlen(kEntryNameStart), kRunIdLength);
+    const std::string runFolder = StartTempFolder() + "TessaruneTest-" + id;
+    std::string left = "an earlier run of the checks, stopped part way, left uninstall entries "
+                       "named \"" + std::string(kEntryNameStart) + id + " ...\"";
+    std::string removal = "reg delete \"HKLM\\" + std::string(kUninstallKeyPath) + "\\" + name +
+                          "\" /f /reg:" + (view == KEY_WOW64_32KEY ? "32" : "64") +
+                          " for each such entry";
+    for (const std::string &folder : {ProductFolderThere(), runFolder}) {
+        if (!folder.empty() && PathExists(folder)) {
+            left += ", " + folder;
+            removal += ", rmdir /s /q \"" + folder + "\"";
+        }
+    }
+    return left + ": remove them (" + removal + ") and start again";
 }
 
 std::wstring ProductParent() {
@@ -185,20 +352,15 @@ void RemoveInstalledProduct() {
     gInstalledFiles.clear();
 }
 
+std::string ReasonToRefuseSettings() { return ReasonToRefuseSettings(true); }
+
 std::string ReasonToRefuse() {
+    std::string reason = ReasonToRefuseSettings(false);
     const std::string scratch = Setting(kScratchVariable);
     std::vector<std::wstring> names;
     std::string found;
-    if (scratch.empty()) {
-        return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
-    }
-    if (!IsDrive(ScratchDrive())) {
-        return std::string(kDriveVariable) + " is \"" + ScratchDrive() +
-               "\": give a drive letter and a colon, such as T:";
-    }
-    if (!IsWholeLocalPath(scratch)) {
-        return std::string(kScratchVariable) + " is \"" + scratch +
-               "\": give a whole path on a local drive, such as C:\\TessaruneChecks";
+    if (!reason.empty()) {
+        return reason;
     }
     if (!IsAdministrator()) {
         return "they need an administrator's rights: start run-checks.cmd as an administrator";
@@ -212,6 +374,9 @@ std::string ReasonToRefuse() {
     if (!(names = NamesIn(WideName(scratch))).empty()) {
         return "the scratch folder " + scratch + " holds " + Utf8(names[0]) +
                ", which this run did not put there";
+    }
+    if (!(found = EarlierRunLeft()).empty()) {
+        return found;
     }
     if (!(found = ProductCommand()).empty()) {
         return "Quendal is installed (its uninstall command is " + found +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "test_support.h"
@@ -13,6 +14,8 @@
 namespace {
 
 const int kRefusedStatus = 2;
+// run-checks.cmd asks with this argument whether it may use its settings, before it does.
+const char kSettingsArgument[] = "--tessarune_settings";
 
 }  // namespace
 
@@ -28,13 +31,20 @@ int main(int argc, char **argv) {
     if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    const std::string reason = ReasonToRefuse();
+    const bool settingsOnly = argc == 2 && strcmp(argv[1], kSettingsArgument) == 0;
+    const std::string reason = settingsOnly ? ReasonToRefuseSettings() : ReasonToRefuse();
     if (!reason.empty()) {
         printf("The checks refuse to run: %s.\n", reason.c_str());
         return kRefusedStatus;
     }
+    if (settingsOnly) {
+        return 0;
+    }
     const int status = RUN_ALL_TESTS();
-    ReleaseRunFolder();
+    if (!ReleaseRunFolder()) {
+        printf("Their own delete-on-reboot records remain: PendingFileRenameOperations holds "
+               "records that cannot be read as pairs, and it is left as it was.\n");
+    }
     const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
     printf("%d passed, %d failed, %d skipped\n", tests.successful_test_count(),
            tests.failed_test_count(), tests.skipped_test_count());

@@ -18,21 +18,20 @@ const std::string &EntryPrefix() {
     return prefix;
 }
 
-// Below the %TEMP% the run started with; a name ends in no blank, which Windows drops.
-const std::string &RunFolder() {
+// The temporary folder the run started with (%TMP%, else %TEMP%), read whole however long.
+const std::string &StartTempFolder() {
     static const std::string folder = [] {
-        char temp[MAX_PATH];
-        const DWORD length = GetTempPathA(sizeof temp, temp);
-        return std::string(temp, length < sizeof temp ? length : 0) + "TessaruneTest-" + RunId();
+        std::vector<char> temp(32768);
+        const DWORD length = GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
+        return std::string(temp.data(), length < temp.size() ? length : 0);
     }();
     return folder;
 }
 
-bool ClaimRunFolder() {
-    const std::string folder = RunFolder();
-    return CreateDirectoryA(folder.c_str(), nullptr) &&
-           SetEnvironmentVariableA("TEMP", folder.c_str()) &&
-           SetEnvironmentVariableA("TMP", folder.c_str());
+// A name ends in no blank, which Windows drops.
+const std::string &RunFolder() {
+    static const std::string folder = StartTempFolder() + "TessaruneTest-" + RunId();
+    return folder;
 }
 
 const std::string &ProductEntry() {
@@ -51,6 +50,12 @@ const DWORD kOutputGraceMs = 3000;
 // pairs of names, the path and where it goes (empty: deleted), each path after "\??\".
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kRebootRecordsValue[] = L"PendingFileRenameOperations";
+
+// Whether the records' value was there when the run began, and could be read as pairs:
+// Windows adds a record to the value as it finds it, so that a record added to a list that
+// cannot be read may be glued to a stranger's.
+bool gRecordsExisted = false;
+bool gRecordsReadable = true;
 
 std::string EntryPath(const std::string &name) {
     return std::string(kUninstallKeyPath) + "\\" + name;
@@ -142,59 +147,121 @@ std::string ReadToEnd(HANDLE pipe, HANDLE process, unsigned long long *endTime) 
     return output;
 }
 
-// The records without those of files in the run's folder; "" when none is left.
-std::wstring OthersRecords(const std::wstring &records) {
-    const std::wstring own = L"\\??\\" + WideName(RunFolder()) + L"\\";
-    std::wstring kept;
-    for (size_t at = 0; at < records.size() && records[at] != L'\0';) {
-        const size_t pathEnd = records.find(L'\0', at);
-        const size_t pairEnd = records.find(L'\0', pathEnd + 1);
-        if (pathEnd == std::wstring::npos || pairEnd == std::wstring::npos) {
-            return records;  // not a list of pairs: not the run's to change
-        }
-        if (_wcsnicmp(records.c_str() + at, own.c_str(), own.size()) != 0) {
-            kept.append(records, at, pairEnd + 1 - at);
-        }
-        at = pairEnd + 1;
-    }
-    return kept;
-}
-
-// Deployment tools read any such record as a reboot pending: the run leaves none of its own.
-void ForgetRebootRecords() {
+// The value as stored, and whether it is there.
+std::string RebootRecords(bool *there) {
+    std::string value;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                      &key) != ERROR_SUCCESS) {
-        return;
+    *there = false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return value;
     }
     DWORD type = 0;
     DWORD size = 0;
-    std::wstring records;
     if (RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, &size) ==
             ERROR_SUCCESS &&
         type == REG_MULTI_SZ) {
-        records.resize(size / sizeof(wchar_t) + 1);
-        RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
-                         reinterpret_cast<BYTE *>(&records[0]), &size);
-        records.resize(size / sizeof(wchar_t));
-        const std::wstring kept = OthersRecords(records);
-        const DWORD keptSize = static_cast<DWORD>((kept.size() + 1) * sizeof(wchar_t));
-        const bool anyOfTheRun = kept.size() + 1 < records.size();
-        if (anyOfTheRun && kept.empty()) {
-            RegDeleteValueW(key, kRebootRecordsValue);
-        } else if (anyOfTheRun) {
-            RegSetValueExW(key, kRebootRecordsValue, 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE *>(kept.c_str()), keptSize);
-        }
+        value.resize(size);
+        *there = RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
+                                  reinterpret_cast<BYTE *>(&value[0]), &size) == ERROR_SUCCESS;
+        value.resize(*there ? size : 0);
     }
     RegCloseKey(key);
+    return value;
+}
+
+// Every form in which a record may name the run's folder: as the run has it, long and short.
+std::vector<std::wstring> RunFolderForms() {
+    const std::wstring folder = WideName(RunFolder());
+    std::vector<std::wstring> forms = {folder};
+    for (auto convert : {GetLongPathNameW, GetShortPathNameW}) {
+        wchar_t form[MAX_PATH];
+        const DWORD length = convert(folder.c_str(), form, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            forms.emplace_back(form, length);
+        }
+    }
+    return forms;
+}
+
+// Deployment tools read any such record as a reboot pending: the run leaves none of its own
+// where it can tell them from others'. False when its own may remain.
+bool ForgetRebootRecords() {
+    bool there = false;
+    const std::string records = RebootRecords(&there);
+    std::string kept;
+    if (!there) {
+        return true;
+    }
+    if (!gRecordsReadable || !OthersRebootRecords(records, RunFolderForms(), &kept)) {
+        return false;
+    }
+    HKEY key;
+    if (kept.size() == records.size() ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) !=
+            ERROR_SUCCESS) {
+        return true;
+    }
+    // Only the terminator left of a value the run made: the run made it, and it goes.
+    bool forgotten = kept.size() == sizeof(wchar_t) && !gRecordsExisted
+                         ? RegDeleteValueW(key, kRebootRecordsValue) == ERROR_SUCCESS
+                         : RegSetValueExW(key, kRebootRecordsValue, 0, REG_MULTI_SZ,
+                                          reinterpret_cast<const BYTE *>(kept.data()),
+                                          static_cast<DWORD>(kept.size())) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return forgotten;
 }
 
 }  // namespace
 
-void ReleaseRunFolder() {
-    ForgetRebootRecords();
+bool OthersRebootRecords(const std::string &records, const std::vector<std::wstring> &ownFolders,
+                         std::string *kept) {
+    const size_t count = records.size() / sizeof(wchar_t);
+    std::wstring text(count, L'\0');
+    memcpy(&text[0], records.data(), count * sizeof(wchar_t));
+    kept->clear();
+    if (records.size() % sizeof(wchar_t) != 0) {
+        return false;
+    }
+    // Pairs, each a path and where it goes (empty: deleted), then one empty string: an empty
+    // path anywhere else, or a missing terminator, makes every reading of the rest a guess.
+    size_t at = 0;
+    while (at < count && text[at] != L'\0') {
+        const size_t pathEnd = text.find(L'\0', at);
+        const size_t pairEnd = pathEnd == std::wstring::npos ? pathEnd : text.find(L'\0', pathEnd + 1);
+        if (pairEnd == std::wstring::npos) {
+            return false;
+        }
+        bool own = false;
+        for (const std::wstring &folder : ownFolders) {
+            const std::wstring prefix = L"\\??\\" + folder + L"\\";
+            own = own || _wcsnicmp(text.c_str() + at, prefix.c_str(), prefix.size()) == 0;
+        }
+        if (!own) {
+            kept->append(records, at * sizeof(wchar_t), (pairEnd + 1 - at) * sizeof(wchar_t));
+        }
+        at = pairEnd + 1;
+    }
+    if (at + 1 != count) {
+        return false;
+    }
+    kept->append(sizeof(wchar_t), '\0');
+    return true;
+}
+
+bool ClaimRunFolder() {
+    std::string ignored;
+    const std::string records = RebootRecords(&gRecordsExisted);
+    gRecordsReadable = !gRecordsExisted || OthersRebootRecords(records, {}, &ignored);
+    return CreateDirectoryA(RunFolder().c_str(), nullptr) &&
+           SetEnvironmentVariableA("TEMP", RunFolder().c_str()) &&
+           SetEnvironmentVariableA("TMP", RunFolder().c_str());
+}
+
+bool ReleaseRunFolder() {
+    const bool forgotten = ForgetRebootRecords();
     RemoveFolder(RunFolder());
+    return forgotten;
 }
 
 RegistryValue Text(const char *name, const std::string &text) {

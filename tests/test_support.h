@@ -15,10 +15,16 @@ const std::string &EntryPrefix();
 // A folder of the run's own in %TEMP%, which becomes its programs' %TEMP%: what they leave
 // there (the stand-in's log and copies, the engine's uninstaller copy) goes with it.
 // Claiming creates it, and fails where anything is there already; releasing deletes it
-// and the delete-on-reboot records of files in it.
+// and the delete-on-reboot records of files in it, and is false when it had to leave them.
+const std::string &StartTempFolder();  // %TMP%, else %TEMP%, when the run began
 const std::string &RunFolder();
 bool ClaimRunFolder();
-void ReleaseRunFolder();
+bool ReleaseRunFolder();
+// PendingFileRenameOperations as stored, less the pairs whose path lies in one of the
+// folders, the others' bytes unchanged; false when the value is not a list of pairs and an
+// empty string, which is then not the run's to change.
+bool OthersRebootRecords(const std::string &records, const std::vector<std::wstring> &ownFolders,
+                         std::string *kept);
 
 struct RegistryValue {
     const char *name;
@@ -113,10 +119,15 @@ void RemoveScratchContents();  // all of it: the guard found the folder empty
 bool BeginProductInstall();
 void EndProductInstall();
 void RemoveInstalledProduct();
+// Why the settings run-checks.cmd works with are not to be used, or "" when they may:
+// each must be in its form, and the folder that is to hold the scratch folder there,
+// before the script uses any of them; without TESSARUNE_SCRATCH, %SystemDrive% must be.
+std::string ReasonToRefuseSettings();
 // Why the checks must not run on this machine, or "" when they may: settings not in their
 // form, no administrator's rights, another run under way, a scratch folder that is not
-// empty, a Quendal the tool would find, Quendal's folder, a drive that does not show the
-// scratch folder, or a run folder that cannot be made new. Claims the run folder.
+// empty, what an earlier run stopped part way left, a Quendal the tool would find,
+// Quendal's folder, a drive that does not show the scratch folder, or a run folder that
+// cannot be made new. Claims the run folder.
 std::string ReasonToRefuse();
 
 bool PathExists(const std::string &path);
