@@ -39,8 +39,12 @@ case $action in
 boot) prepare && keep ;;
 run) prepare && exec wine "$@" ;;
 # Each check that ctest starts is a run of its own, as each run of run-checks.cmd gets a new
-# scratch folder: what a check killed at its time limit left does not make the next refuse.
-check) prepare && find "$prefix/drive_q" -mindepth 1 -delete && exec wine "$@" ;;
+# scratch folder: what a check killed at its time limit left, there and in %TEMP%, does not
+# make the next refuse.
+check)
+    prepare && find "$prefix/drive_q" -mindepth 1 -delete &&
+        rm -rf "$prefix"/drive_c/users/*/Temp/TessaruneTest-* && exec wine "$@"
+    ;;
 stop) wineserver -k 2>/dev/null || true ;;
 *) echo "usage: $0 PREFIX boot|run PROGRAM [ARG...]|check PROGRAM [ARG...]|stop" >&2; exit 2 ;;
 esac

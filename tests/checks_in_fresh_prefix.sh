@@ -7,7 +7,7 @@
 #                   and files in %TEMP% named like the checks' old ones: they run and end
 #                   "N passed, 0 failed, K skipped" (the default)
 #   records-others  others' delete-on-reboot records, as pairs: the same, the records kept
-#   records-empty-source, records-unterminated
+#   records-empty-source, records-unterminated, records-empty
 #                   others' records that cannot be read as pairs: the same, and a line
 #                   saying that the run's own remain; the others' are left as they were
 # In all others they refuse with status 2 and one line, its reason the case's own:
@@ -21,21 +21,23 @@
 #   kit-names       files of the checks' own names in the scratch folder
 #   drive-root      TESSARUNE_DRIVE=C:, a drive that is not the scratch folder's, with an
 #                   earlier kit's marker file at its root
-#   unmapped        no setting: run-checks.cmd makes its scratch folder and maps a drive,
-#                   which Wine's subst does not
+#   unmapped        no setting, and RANDOM in the environment: run-checks.cmd makes its
+#                   scratch folder and maps a drive, which Wine's subst does not
 #   drive-slash, drive-share, drive-scratch, drive-quote, drive-quoted
 #                   TESSARUNE_DRIVE not in its form: Q:\, the share, the scratch path, with
 #                   a quote and commands after it, between quotes
 #   drive-alone     TESSARUNE_DRIVE without TESSARUNE_SCRATCH
-#   env-mapped      the environment holding run-checks.cmd's own names, and a drive given
-#                   for a folder of the user's that holds files
+#   env-mapped      the environment holding run-checks.cmd's own names and errorlevel, and
+#                   a drive given for a folder of the user's that holds files
 #   scratch-quote, scratch-share
 #                   TESSARUNE_SCRATCH not in its form: with a quote and commands after it,
 #                   a share
 #   no-parent       TESSARUNE_SCRATCH in a folder that is not there
 #   scratch-taken   TESSARUNE_SCRATCH a folder that is there, with "&" in its path
-#   temp-long, temp-share
-#                   %TMP% and %TEMP% longer than a path may be, a share
+#   temp-long, temp-share, temp-relative
+#                   %TMP% and %TEMP% longer than a path may be, a share, relative
+#   system-drive    %SystemDrive% a path, in run-checks.cmd's environment only, as Wine
+#                   gives programs a %SystemDrive% of its own
 #   kit-percent     the kit unpacked in C:\k%OS%, a test program in C:\kWindows_NT
 #   kit-share       the kit started from a share
 # In every case each file and folder outside Wine's own, and each uninstall entry of both
@@ -132,6 +134,7 @@ records-*)
     # An empty path before the end; the list without its closing empty string.
     records-empty-source) put_records '\??\C:\others\a.tmp||||\??\C:\others\c.tmp|||' ;;
     records-unterminated) put_records '\??\C:\others\a.tmp||\??\C:\others\b.tmp|' ;;
+    records-empty) put_records '' ;;
     esac
     ;;
 quendal-entry | quendal-binary)
@@ -147,6 +150,7 @@ quendal-entry | quendal-binary)
     ;;
 quendal-folder | stale-record | killed-run)
     expect="Quendal's folder .* is there"
+    [ "$case" != stale-record ] || expect='the scratch folder .* holds tessarune-checks-installed-quendal'
     [ "$case" != stale-record ] || echo >"$prefix/drive_q/tessarune-checks-installed-quendal"
     mkdir -p "$product"
     echo "the customer's data" >"$product/quendal.dat"
@@ -178,6 +182,7 @@ drive-root)
 unmapped)
     expect='drive T: does not show the scratch folder C:\\TessaruneChecks-[0-9]+\.$'
     unset TESSARUNE_DRIVE TESSARUNE_SCRATCH TESSARUNE_SHARE
+    export RANDOM='x\y' errorlevel=0
     ;;
 drive-*)
     expect='TESSARUNE_DRIVE is "'
@@ -195,7 +200,8 @@ drive-*)
     ;;
 env-mapped)
     expect='the scratch folder C:\\users\\Public\\Documents holds '
-    export mapped=1 status=1 kit='C:\users' TESSARUNE_SCRATCH='C:\users\Public\Documents'
+    export mapped=1 status=1 kit='C:\users' errorlevel=0 \
+        TESSARUNE_SCRATCH='C:\users\Public\Documents'
     echo "the user's" >"$prefix/drive_c/users/Public/Documents/letter.txt"
     ;;
 scratch-quote | scratch-share)
@@ -216,10 +222,11 @@ scratch-taken)
     mkdir -p "$prefix/drive_c/R&D checks"
     echo "another run's" >"$prefix/drive_c/R&D checks/work.txt"
     ;;
-temp-long | temp-share)
+temp-long | temp-share | temp-relative)
     expect='their temporary folder \(%TMP%, else %TEMP%\) is '
     temp='\\tessarune\q\temp'
     mkdir -p "$prefix/drive_q/temp"
+    [ "$case" != temp-relative ] || temp=temp
     if [ "$case" = temp-long ]; then
         temp="C:\\$(printf 'a folder for the files of the kit %.0s\\' $(seq 8))Temp"
         mkdir -p "$prefix/drive_c/$(printf '%s' "${temp#C:\\}" | tr '\\' /)"
@@ -241,6 +248,12 @@ kit-percent | kit-share)
         printf '@"C:\\k%%%%OS%%%%\\run-checks.cmd"\r\n' >"$prefix/drive_c/start.cmd"
         start='C:\start.cmd'
     fi
+    ;;
+system-drive)
+    expect='%SystemDrive% is not a drive letter and a colon'
+    unset TESSARUNE_DRIVE TESSARUNE_SCRATCH
+    printf '@set "SystemDrive=C:\\sd1\\sd2"\r\n@%s\r\n' "$start" >"$prefix/drive_c/start.cmd"
+    start='C:\start.cmd'
     ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
@@ -264,10 +277,11 @@ fi
 # Where the records cannot be read as pairs, the run's own stay after them: Windows drops
 # a list's last character when it adds a record.
 case $case in
-records-empty-source | records-unterminated)
-    kept=${records_before%,??,??}
-    [ "${records_after#"$kept"}" != "$records_after" ] ||
-        { echo "others' records changed: $records_before, then $records_after"; exit 1; }
+records-empty-source | records-unterminated | records-empty)
+    case $records_after in
+    "${records_before%,??,??}"*) ;;
+    *) echo "others' records changed: $records_before, then $records_after"; exit 1 ;;
+    esac
     printf '%s\n' "$output" | grep -q '^Their own delete-on-reboot records remain: ' ||
         { echo "no line saying that the run's own records remain"; exit 1; }
     ;;

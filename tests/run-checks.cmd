@@ -12,13 +12,16 @@ rem                      TESSARUNE_SCRATCH yourself; without it the run maps the
 rem                      T: to J: that subst maps
 rem A registry DelayedExpansion would eat the "!" of a path.
 setlocal EnableExtensions DisableDelayedExpansion
-rem The names this script sets for itself: whatever the environment held under them goes.
+rem The names this script sets for itself, and those cmd fills in itself only while the
+rem environment does not hold them: whatever the environment held under them goes.
 set "kit="
 set "status="
+set "errorlevel="
+set "RANDOM="
 rem Wine's cmd runs what follows || and && whatever the result, and some of its commands
 rem leave the errorlevel as it was when they succeed: each result is read from a
-rem errorlevel set to 0 before.
-cmd /d /c exit 0
+rem errorlevel set to 0 before, by cmd itself, as a program of the name may be anywhere.
+(call )
 rem Wine's cmd expands the value of %~dp0 again: where the folder's path holds %, it names
 rem another folder, which does not hold this script; and it enters a share, which Windows'
 rem cmd refuses. The test program then checks its own folder again.
@@ -32,9 +35,11 @@ rem Every setting in its form, or one line saying why not, before anything here 
 "%kit%tessarune_tests.exe" --tessarune_settings
 if errorlevel 1 exit /b 2
 if defined TESSARUNE_DRIVE goto given
+rem Wine gives its programs a %SystemDrive% of its own, whatever this script holds.
+if not defined TESSARUNE_SCRATCH if not "%SystemDrive:~1%"==":" goto nodrive
 if not defined TESSARUNE_SCRATCH set "TESSARUNE_SCRATCH=%SystemDrive%\TessaruneChecks-%RANDOM%%RANDOM%"
 rem The folder is this run's only if this mkdir made it; only then does the run delete it.
-cmd /d /c exit 0
+(call )
 mkdir "%TESSARUNE_SCRATCH%" >nul 2>&1
 if errorlevel 1 goto taken
 rem A letter taken, even by a drive that cannot be read, does not map: the next is tried.
@@ -56,12 +61,15 @@ rem The scratch folder again, as a network share (the administrative share of it
 if not defined TESSARUNE_SHARE set "TESSARUNE_SHARE=\\localhost\%TESSARUNE_SCRATCH:~0,1%$%TESSARUNE_SCRATCH:~2%"
 exit /b 0
 :map
-cmd /d /c exit 0
+(call )
 subst %1: "%TESSARUNE_SCRATCH%" >nul 2>&1
 if not errorlevel 1 set "TESSARUNE_DRIVE=%1:"
 exit /b 0
 :nofolder
 echo The checks refuse to run: they cannot work in their own folder "%~dp0"; unpack them to a folder on a local drive whose path holds no %%.
+exit /b 2
+:nodrive
+echo The checks refuse to run: %%SystemDrive%% is not a drive letter and a colon; set TESSARUNE_SCRATCH.
 exit /b 2
 :taken
 echo The checks refuse to run: the scratch folder "%TESSARUNE_SCRATCH%" is there already or cannot be made.

@@ -143,12 +143,27 @@ bool DriveShowsScratch(const std::string &scratch) {
 bool IsLetter(wchar_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
 // "X:", as subst and run-checks.cmd take a drive.
-bool IsDrive(const std::string &drive) {
-    return drive.size() == 2 && IsLetter(drive[0]) && drive[1] == ':';
+bool IsDrive(const std::wstring &drive) {
+    return drive.size() == 2 && IsLetter(drive[0]) && drive[1] == L':';
+}
+
+// A letter or digit of another script, which this process, reading its settings in the
+// system's code page where that is not UTF-8, reads as it is and not as a look-alike.
+bool IsOtherScriptsLetter(wchar_t c) {
+    WORD type = 0;
+    BOOL lookAlike = FALSE;
+    char bytes[8];
+    const UINT codePage = GetACP();
+    return GetStringTypeW(CT_CTYPE1, &c, 1, &type) && (type & (C1_ALPHA | C1_DIGIT)) &&
+           (codePage == CP_UTF8 ||
+            (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, &c, 1, bytes, sizeof bytes,
+                                 nullptr, &lookAlike) > 0 &&
+             !lookAlike));
 }
 
 bool IsNameCharacter(wchar_t c) {
-    return c >= 0xA0 || IsLetter(c) || (c >= '0' && c <= '9') || wcschr(kNamePunctuation, c);
+    return c >= 0xA0 ? IsOtherScriptsLetter(c)
+                     : IsLetter(c) || (c >= '0' && c <= '9') || wcschr(kNamePunctuation, c);
 }
 
 // Names after backslashes, from at to the end: none empty, "." or "..", or ending in a dot
@@ -173,7 +188,7 @@ bool IsOnLocalDrive(const std::wstring &path) {
 
 // "X:\name\...": a whole path on a drive of this machine, in the form of the settings.
 bool IsLocalPath(const std::wstring &path) {
-    return path.size() > 3 && IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\' &&
+    return path.size() > 3 && IsDrive(path.substr(0, 2)) && path[2] == L'\\' &&
            AreNames(path, 3) && path.size() < MAX_PATH && IsOnLocalDrive(path);
 }
 
@@ -185,17 +200,23 @@ bool IsSharePath(const std::wstring &path) {
 
 std::wstring WideSetting(const char *variable) {
     std::vector<wchar_t> value(32768);
-    const DWORD length = GetEnvironmentVariableA(variable, nullptr, 0) == 0
-                             ? 0
-                             : GetEnvironmentVariableW(WideName(variable).c_str(), value.data(),
-                                                       static_cast<DWORD>(value.size()));
+    const DWORD length = GetEnvironmentVariableW(WideName(variable).c_str(), value.data(),
+                                                 static_cast<DWORD>(value.size()));
     return std::wstring(value.data(), length < value.size() ? length : 0);
+}
+
+// A setting as the refusal quotes it, on its one line: control characters as "?".
+std::string ShownSetting(const char *variable) {
+    std::wstring value = WideSetting(variable);
+    std::replace_if(value.begin(), value.end(), [](wchar_t c) { return c < 0x20; }, L'?');
+    return std::string(variable) + " is \"" + Utf8(value) + "\"";
 }
 
 // The folder that is to hold the scratch folder; the scratch folder's own form first.
 std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
     const std::wstring scratch = WideSetting(kScratchVariable);
-    if (scratch.empty() && !Setting(kDriveVariable).empty()) {
+    const std::wstring systemDrive = WideSetting(kSystemDriveVariable);
+    if (scratch.empty() && !WideSetting(kDriveVariable).empty()) {
         return std::string(kDriveVariable) + " is set without " + kScratchVariable +
                ": set both, the drive mapped to that folder, or neither";
     }
@@ -203,16 +224,15 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
         return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
     }
     if (scratch.empty()) {
-        *parent = WideName(Setting(kSystemDriveVariable)) + L"\\";
-        return IsDrive(Setting(kSystemDriveVariable)) && IsOnLocalDrive(*parent)
+        *parent = systemDrive + L"\\";
+        return IsDrive(systemDrive) && IsOnLocalDrive(*parent)
                    ? ""
-                   : std::string(kSystemDriveVariable) + " is \"" +
-                         Setting(kSystemDriveVariable) +
-                         "\": give the scratch folder as " + kScratchVariable;
+                   : ShownSetting(kSystemDriveVariable) + ": give the scratch folder as " +
+                         kScratchVariable;
     }
     if (!IsLocalPath(scratch)) {
-        return std::string(kScratchVariable) + " is \"" + Setting(kScratchVariable) +
-               "\": give a whole path on a local drive, X:\\..., " + kFormOfPaths;
+        return ShownSetting(kScratchVariable) + ": give a whole path on a local drive, X:\\..., " +
+               kFormOfPaths;
     }
     *parent = scratch.substr(0, std::max<size_t>(scratch.rfind(L'\\'), 2)) + L"\\";
     return "";
@@ -222,8 +242,20 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
 // it; and Wine's cmd expands the value of run-checks.cmd's own folder again, so that a
 // path holding % may name another folder.
 bool IsKitFolder(const std::wstring &folder) {
-    return folder.size() > 2 && IsLetter(folder[0]) && folder.compare(1, 2, L":\\") == 0 &&
+    return folder.size() > 2 && IsDrive(folder.substr(0, 2)) && folder[2] == L'\\' &&
            folder.find(L'%') == std::wstring::npos && IsOnLocalDrive(folder);
+}
+
+// The temporary folder as its variable gives it: Windows makes a relative one whole, below
+// whatever folder is current.
+bool IsTempFolderWhole() {
+    std::wstring given = WideSetting("TMP");
+    given = given.empty() ? WideSetting("TEMP") : given;
+    const std::wstring run = WideName(RunFolder());
+    return (given.empty() || (given.size() > 2 && IsDrive(given.substr(0, 2)) &&
+                              given[2] == L'\\')) &&
+           run.size() > 2 && IsDrive(run.substr(0, 2)) && run[2] == L'\\' &&
+           run.size() + kRunFolderRoom < MAX_PATH && IsOnLocalDrive(run);
 }
 
 // Each setting in its form, whoever started the checks, and the folders they need there.
@@ -240,17 +272,13 @@ std::string ReasonToRefuseSettings(bool beforeDefaults) {
     if (!reason.empty()) {
         return reason;
     }
-    if (!Setting(kDriveVariable).empty() && !IsDrive(Setting(kDriveVariable))) {
-        return std::string(kDriveVariable) + " is \"" + ScratchDrive() +
-               "\": give a drive letter and a colon, such as T:";
+    if (!WideSetting(kDriveVariable).empty() && !IsDrive(WideSetting(kDriveVariable))) {
+        return ShownSetting(kDriveVariable) + ": give a drive letter and a colon, such as T:";
     }
-    if (!Setting(kShareVariable).empty() && !IsSharePath(WideSetting(kShareVariable))) {
-        return std::string(kShareVariable) + " is \"" + Setting(kShareVariable) +
-               "\": give a share, \\\\server\\share\\..., " + kFormOfPaths;
+    if (!WideSetting(kShareVariable).empty() && !IsSharePath(WideSetting(kShareVariable))) {
+        return ShownSetting(kShareVariable) + ": give a share, \\\\server\\share\\..., " + kFormOfPaths;
     }
-    const std::wstring run = WideName(RunFolder());
-    if (run.size() < 3 || !IsLetter(run[0]) || run.compare(1, 2, L":\\") != 0 ||
-        run.size() + kRunFolderRoom >= MAX_PATH || !IsOnLocalDrive(run)) {
+    if (!IsTempFolderWhole()) {
         return "their temporary folder (%TMP%, else %TEMP%) is \"" + StartTempFolder() +
                "\": they need a whole path on a local drive of at most " +
                std::to_string(MAX_PATH - 1 - kRunFolderRoom - (RunFolder().size() -
@@ -264,44 +292,71 @@ std::string ReasonToRefuseSettings(bool beforeDefaults) {
     return "";
 }
 
-// An entry named as a run names its own, "TessaruneTest <id> ...".
-bool IsRunEntryName(const std::string &name) {
-    const size_t start = strlen(kEntryNameStart);
-    return name.compare(0, start, kEntryNameStart) == 0 && name.size() > start + kRunIdLength &&
-           name[start + kRunIdLength] == ' ' &&
-           std::all_of(name.begin() + start, name.begin() + start + kRunIdLength,
+bool IsRunId(const std::string &text, size_t at) {
+    return text.size() >= at + kRunIdLength &&
+           std::all_of(text.begin() + at, text.begin() + at + kRunIdLength,
                        [](char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-// What a run stopped part way left, and how to remove it, or "". Nothing is removed here:
-// an entry's name is all that says whose it is, and anyone may name an entry so.
-std::string EarlierRunLeft() {
-    std::string name;
-    REGSAM view = 0;
-    WalkEntries([&](HKEY, const char *entry, REGSAM entryView) {
-        if (name.empty() && IsRunEntryName(entry)) {
-            name = entry;
-            view = entryView;
+// An entry named as a run names its own, "TessaruneTest <id> ...", the rest of letters,
+// digits and blanks: the refusal puts the name into a command to copy.
+bool IsRunEntryName(const std::string &name) {
+    const size_t start = strlen(kEntryNameStart);
+    return name.compare(0, start, kEntryNameStart) == 0 && IsRunId(name, start) &&
+           name.size() > start + kRunIdLength && name[start + kRunIdLength] == ' ' &&
+           std::all_of(name.begin() + start, name.end(),
+                       [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == ' '; });
+}
+
+// The id of an earlier run's entry, or of its folder in %TEMP%; "" when none is there.
+std::string EarlierRunId(std::string *entry, REGSAM *view) {
+    WalkEntries([&](HKEY, const char *name, REGSAM entryView) {
+        if (entry->empty() && IsRunEntryName(name)) {
+            *entry = name;
+            *view = entryView;
         }
         return true;
     });
-    if (name.empty()) {
+    if (!entry->empty()) {
+        return entry->substr(strlen(kEntryNameStart), kRunIdLength);
+    }
+    const std::string folderStart = "TessaruneTest-";
+    for (const std::wstring &wide : NamesIn(WideName(StartTempFolder()))) {
+        const std::string name = Utf8(wide);
+        if (name.size() == folderStart.size() + kRunIdLength &&
+            name.compare(0, folderStart.size(), folderStart) == 0 &&
+            IsRunId(name, folderStart.size())) {
+            return name.substr(folderStart.size());
+        }
+    }
+    return "";
+}
+
+// What a run stopped part way left, and how to remove it, or "". Nothing is removed here:
+// a name is all that says whose it is, and anyone may give an entry or a folder such a name.
+std::string EarlierRunLeft() {
+    std::string entry;
+    REGSAM view = 0;
+    const std::string id = EarlierRunId(&entry, &view);
+    if (id.empty()) {
         return "";
     }
-    const std::string id = name.substr(strlen(kEntryNameStart), kRunIdLength);
+    std::string left;
+    std::string removal;
+    if (!entry.empty()) {
+        left = ", uninstall entries named \"" + std::string(kEntryNameStart) + id + " ...\"";
+        removal = ", reg delete \"HKLM\\" + std::string(kUninstallKeyPath) + "\\" + entry +
+                  "\" /f /reg:" + (view == KEY_WOW64_32KEY ? "32" : "64") + " for each entry";
+    }
     const std::string runFolder = StartTempFolder() + "TessaruneTest-" + id;
-    std::string left = "an earlier run of the checks, stopped part way, left uninstall entries "
-                       "named \"" + std::string(kEntryNameStart) + id + " ...\"";
-    std::string removal = "reg delete \"HKLM\\" + std::string(kUninstallKeyPath) + "\\" + name +
-                          "\" /f /reg:" + (view == KEY_WOW64_32KEY ? "32" : "64") +
-                          " for each such entry";
-    for (const std::string &folder : {ProductFolderThere(), runFolder}) {
+    for (const std::string &folder : {entry.empty() ? "" : ProductFolderThere(), runFolder}) {
         if (!folder.empty() && PathExists(folder)) {
             left += ", " + folder;
             removal += ", rmdir /s /q \"" + folder + "\"";
         }
     }
-    return left + ": remove them (" + removal + ") and start again";
+    return "an earlier run of the checks, stopped part way, left" + left.substr(1) +
+           ": remove them (" + removal.substr(2) + ") and start again";
 }
 
 std::wstring ProductParent() {

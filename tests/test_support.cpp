@@ -2,6 +2,7 @@
 
 #include "uninstall_search.h"
 
+#include <algorithm>
 #include <cstring>
 
 const std::string &RunId() {
@@ -158,14 +159,18 @@ std::string RebootRecords(bool *there) {
     }
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, &size) ==
-            ERROR_SUCCESS &&
-        type == REG_MULTI_SZ) {
-        value.resize(size);
-        *there = RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
-                                  reinterpret_cast<BYTE *>(&value[0]), &size) == ERROR_SUCCESS;
-        value.resize(*there ? size : 0);
+    // An empty value is there too, and cannot be read as pairs: Wine adds a record to it
+    // without the path's first character.
+    *there = RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, &size) ==
+                 ERROR_SUCCESS &&
+             type == REG_MULTI_SZ;
+    value.resize(*there ? size : 0);
+    if (size > 0 && *there &&
+        RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
+                         reinterpret_cast<BYTE *>(&value[0]), &size) != ERROR_SUCCESS) {
+        value.clear();
     }
+    value.resize(std::min<size_t>(value.size(), size));
     RegCloseKey(key);
     return value;
 }
