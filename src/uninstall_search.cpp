@@ -1,5 +1,7 @@
 #include "uninstall_search.h"
 
+#include "interpreter_text.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -66,7 +68,9 @@ bool CopyValueText(char *holder, size_t holderSize, DWORD type, const BYTE *data
 
 // The uninstall command as Windows' own list of programs takes it: an expandable string with
 // its variables replaced from this process's environment, a multi-string only when it holds
-// one string. Returns false, leaving the holder empty, when it cannot be used so.
+// one string. Returns false, leaving the holder empty, when it cannot be used so, as when a
+// variable's value holds "%": the interpreter would replace it again, as it would where a
+// plain string names the variable.
 bool CopyCommandText(char *holder, size_t holderSize, DWORD type, const BYTE *data,
                      DWORD dataLength) {
     const wchar_t *text = reinterpret_cast<const wchar_t *>(data);
@@ -86,6 +90,9 @@ bool CopyCommandText(char *holder, size_t holderSize, DWORD type, const BYTE *da
     }
     std::copy(text, text + length, stored);
     stored[length] = L'\0';
+    if (!ValuesAreFinal(stored)) {
+        return false;
+    }
     const DWORD expandedSize = ExpandEnvironmentStringsW(stored, expanded, kValueTextSize);
     return expandedSize > 0 && expandedSize <= kValueTextSize &&
            ConvertExactly(expanded, static_cast<int>(expandedSize - 1), holder, holderSize);

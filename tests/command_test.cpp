@@ -21,6 +21,12 @@ std::string ProgramOfLength(size_t length) {
 // A folder of 259 characters, one more than a current folder may have.
 const std::string kLongName(259 - TempPath(kScratchName).size() - 1, 'l');
 
+// Names and values as rows use them.
+const char *const kVariables[][2] = {
+    {"Q&B", "x"}, {"Q^B", "x"}, {"~x", "y"}, {"TESSARUNE_PERCENT", "%OS%"},
+    {"TESSARUNE_DIR(X86)", "C:\\Data"}, {"TESSARUNE_QUOTES", "\"x y\""}, {"TESSARUNE_QUOTE1", "\""},
+};
+
 struct BuildCase {
     const char *title;
     std::string command;  // {d}: the scratch folder; {d/}: with slashes; {rooted}: without drive
@@ -76,6 +82,28 @@ const BuildCase kBuildCases[] = {
      ".\\uninst.exe /a=50% /b=60%"},
     {"doubled percent sign", "{d}\\uninst.exe /p=%%", {"uninst.exe"}, "{d}",
      ".\\uninst.exe /p=%%"},
+    {"doubled separator", "{d}\\\\uninst.exe", {"uninst.exe"}, "{d}", ".\\uninst.exe"},
+    {"doubled separator inside the path", "\"{d}\\sub\\\\uninst.exe\" /S", {"sub\\uninst.exe"},
+     "{d}\\sub", ".\\uninst.exe /S"},
+    {"variable named with parentheses", "{d}\\uninst.exe /d=%TESSARUNE_DIR(X86)%", {"uninst.exe"},
+     "{d}", ".\\uninst.exe /d=%TESSARUNE_DIR(X86)%"},
+    {"variable's paired quotes", "{d}\\uninst.exe /d=%TESSARUNE_QUOTES%", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe /d=%TESSARUNE_QUOTES%"},
+    // cmd reads "&|<>^" between quotes as themselves.
+    {"ampersand in a quoted argument", "\"{d}\\uninst.exe\" \"/LOG=a&b\"", {"uninst.exe"}, "{d}",
+     ".\\uninst.exe \"/LOG=a&b\""},
+    {"log path with an ampersand", "\"{d}\\UNWISE.EXE\" /A \"C:\\R&D Tools\\INSTALL.LOG\"",
+     {"UNWISE.EXE"}, "{d}", ".\\UNWISE.EXE /A \"C:\\R&D Tools\\INSTALL.LOG\""},
+    {"quoted value glued to a switch", "{d}\\uninst.exe -f\"C:\\R&D Tools\\setup.iss\"",
+     {"uninst.exe"}, "{d}", ".\\uninst.exe -f\"C:\\R&D Tools\\setup.iss\""},
+    {"pipe, redirections and caret in quotes", "{d}\\uninst.exe \"/a=x|y<z>w^v\"", {"uninst.exe"},
+     "{d}", ".\\uninst.exe \"/a=x|y<z>w^v\""},
+    {"quoted name, ampersand in a quoted argument", "{d}\\un inst.exe \"/a=&\"", {"un inst.exe"},
+     "{d}", "\".\\un inst.exe\" \"/a=&\""},
+    {"ideographic space in a name", "{d}\\un\xE3\x80\x80inst.exe /S", {"un\xE3\x80\x80inst.exe"},
+     "{d}", "\".\\un\xE3\x80\x80inst.exe\" /S"},
+    {"em space in a quoted name", "\"{d}\\un\xE2\x80\x83inst.exe\"", {"un\xE2\x80\x83inst.exe"},
+     "{d}", "\".\\un\xE2\x80\x83inst.exe\""},
     {"lone percent sign, then a variable", "{d}\\uninst.exe /a=50% /b=%OS%", {"uninst.exe"},
      "", ""},
     {"the interpreter's own variable in full width",
@@ -113,7 +141,6 @@ const BuildCase kBuildCases[] = {
      {"uninst.exe", "other.exe"}, "{d}", ".\\uninst.exe /../other.exe"},
     {"dot segment in the path", "{d}\\sub\\..\\uninst.exe", {"uninst.exe", "sub\\x"}, "", ""},
     {"current-folder segment in the path", "{d}\\.\\uninst.exe", {"uninst.exe"}, "", ""},
-    {"doubled separator", "{d}\\\\uninst.exe", {"uninst.exe"}, "", ""},
     {"device name NUL", "{d}\\NUL.exe", {"NUL.exe"}, "", ""},
     {"device name AUX", "\"{d}\\AUX.exe\" /S", {"AUX.exe"}, "", ""},
     {"device name COM1", "{d}\\com1.exe", {"com1.exe"}, "", ""},
@@ -129,7 +156,18 @@ const BuildCase kBuildCases[] = {
     {"the interpreter's own variable", "{d}\\uninst.exe %CMDCMDLINE%", {"uninst.exe"}, "", ""},
     {"part of a variable", "{d}\\uninst.exe /v=%OS:~0,1%", {"uninst.exe"}, "", ""},
     {"ampersand", "{d}\\un&inst.exe", {"un&inst.exe", "un.exe"}, "", ""},
-    {"ampersand in a quoted argument", "\"{d}\\uninst.exe\" \"/LOG=a&b\"", {"uninst.exe"},
+    {"variable named with an ampersand", "{d}\\uninst.exe /v=%Q&B% /S", {"uninst.exe"}, "", ""},
+    {"variable named with a caret, quoted", "{d}\\uninst.exe \"/v=%Q^B%\"", {"uninst.exe"}, "",
+     ""},
+    {"variable named with a tilde", "{d}\\uninst.exe /f=%~x%", {"uninst.exe"}, "", ""},
+    {"tilde name of no variable", "{d}\\uninst.exe /f=%~TESSARUNE_NO_SUCH%", {"uninst.exe"}, "",
+     ""},
+    {"variable's value holding a percent sign", "{d}\\uninst.exe /v=%TESSARUNE_PERCENT%",
+     {"uninst.exe"}, "", ""},
+    {"variable's quotes around an ampersand",
+     "{d}\\uninst.exe /a=%TESSARUNE_QUOTE1% & b %TESSARUNE_QUOTE1%", {"uninst.exe"}, "", ""},
+    {"ampersand after a closed quote", "{d}\\uninst.exe \"/a=x\" &b", {"uninst.exe"}, "", ""},
+    {"ideographic space in an argument", "{d}\\uninst.exe /d=a\xE3\x80\x80" "b", {"uninst.exe"},
      "", ""},
     {"pipe", "\"{d}\\uninst.exe\" /S | x.exe", {"uninst.exe"}, "", ""},
     {"redirection", "\"{d}\\uninst.exe\" /S > out.txt", {"uninst.exe"}, "", ""},
@@ -172,6 +210,9 @@ protected:
         SetEnvironmentVariableA("TESSARUNE_FOLDER", "C:\\Data\\");
         SetEnvironmentVariableA("TESSARUNE_QUOTE", "a\"b");
         SetEnvironmentVariableA("TESSARUNE_LONG", std::string(1000, 'x').c_str());
+        for (const char *const *variable : kVariables) {
+            SetEnvironmentVariableA(variable[0], variable[1]);
+        }
     }
     void TearDown() override { RemoveFolder(Scratch()); }
 

@@ -232,7 +232,16 @@ const CommandCase kCommandCases[] = {
     // change the name.
     {"ampersand in the name", "{plain}\\un&inst.exe", nullptr, nullptr,
      {"un&inst.exe", "un.exe", "inst.exe"}},
-    {"ampersand in a quoted argument", "\"{plain}\\uninst.exe\" \"/LOG=a&b\"", nullptr, nullptr},
+    // Between quotes cmd reads them as themselves; a misreading would start D.exe.
+    {"ampersand and caret in a quoted argument", "\"{R&D}\\uninst.exe\" /A \"{R&D}\\INSTALL.LOG\"",
+     "{R&D}", ".\\uninst.exe /A \"{R&D}\\INSTALL.LOG\" /uninst", {"D.exe"}},
+    // Wine's cmd acts on "&" in a name before it replaces the variable, and reads %~ as its
+    // own: it would start B%.exe, or pass the name's text.
+    {"variable named with an ampersand", "{plain}\\uninst.exe /v=%Q&B% /S", nullptr, nullptr,
+     {"B%.exe"}},
+    {"variable named with a tilde", "{plain}\\uninst.exe /f=%~x%", nullptr, nullptr},
+    {"doubled separator inside the path", "\"{plain}\\\\uninst.exe\" /S", "{plain}",
+     ".\\uninst.exe /S /uninst"},
     {"pipe", "\"{plain}\\uninst.exe\" /S | x.exe", nullptr, nullptr, {"x.exe"}},
     {"output redirected", "\"{plain}\\uninst.exe\" /S > {tool}\\written.txt", nullptr,
      nullptr},
@@ -261,7 +270,15 @@ const CommandCase kCommandCases[] = {
 
 void PrintTo(const CommandCase &test, std::ostream *out) { *out << test.title; }
 
-class CommandTest : public ToolTest, public testing::WithParamInterface<CommandCase> {};
+class CommandTest : public ToolTest, public testing::WithParamInterface<CommandCase> {
+protected:
+    // Variables the rows name; the tool's environment is this process's.
+    void SetUp() override {
+        ToolTest::SetUp();
+        SetEnvironmentVariableA("Q&B", "x");
+        SetEnvironmentVariableA("~x", "y");
+    }
+};
 
 // A copy of the system's interpreter where the path has a blank, and a program of the name
 // before the blank that must never run.

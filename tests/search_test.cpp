@@ -114,6 +114,14 @@ const SearchCase kSearchCases[] = {
         Raw("UninstallString", REG_MULTI_SZ, kCommand + std::string("\0/S\0\0", 5))}},
       kLaterProduct},
      kLaterCommand},
+    // The interpreter would replace the %OS% that the value puts there.
+    {"expandable command whose variable holds a percent sign",
+     {{"1",
+       {Text("DisplayName", "Quendal"),
+        Raw("UninstallString", REG_EXPAND_SZ,
+            kCommand + std::string(" /v=%TESSARUNE_PERCENT%", 24))}},
+      kLaterProduct},
+     kLaterCommand},
     {"text stored without terminator",
      {{"1", {Raw("DisplayName", REG_SZ, "Quendal"), Raw("UninstallString", REG_SZ, kCommand)}}},
      kCommand},
@@ -188,7 +196,10 @@ void PrintTo(const SearchCase &test, std::ostream *out) { *out << test.title; }
 
 class SearchTest : public testing::TestWithParam<SearchCase> {
 protected:
-    void SetUp() override { RemoveTestEntries(); }
+    void SetUp() override {
+        RemoveTestEntries();
+        SetEnvironmentVariableA("TESSARUNE_PERCENT", "%OS%");
+    }
     void TearDown() override { RemoveTestEntries(); }
 };
 
