@@ -231,9 +231,9 @@ bool ArgumentsAreExact(const wchar_t *arguments, size_t limit) {
 bool ValuesAreFinal(const wchar_t *text) {
     for (const wchar_t *at = wcschr(text, kVariableMark); at;) {
         const wchar_t *close = wcschr(at + 1, kVariableMark);
-        wchar_t name[kVariableSize];
-        wchar_t value[kVariableSize];
         if (close && close - at - 1 > 0 && static_cast<size_t>(close - at - 1) < kVariableSize) {
+            wchar_t name[kVariableSize];
+            wchar_t value[kVariableSize];
             wmemcpy(name, at + 1, close - at - 1);
             name[close - at - 1] = L'\0';
             const DWORD length = GetEnvironmentVariableW(name, value, kVariableSize);
