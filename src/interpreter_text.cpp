@@ -227,6 +227,39 @@ bool ArgumentsAreExact(const wchar_t *arguments, size_t limit) {
              }));
 }
 
+// The text with each pair %NAME% of a variable replaced by its value. After a pair that
+// stays as written, Windows' documentation leaves open where the next pair begins: after
+// it, or at its second "%". False when the text does not fit.
+bool ReplacePairs(const wchar_t *text, bool fromSecondMark, wchar_t *out, size_t size) {
+    size_t length = 0;
+    for (const wchar_t *at = text; *at;) {
+        const wchar_t *close = *at == kVariableMark ? wcschr(at + 1, kVariableMark) : nullptr;
+        DWORD valueLength = 0;
+        if (close && close > at + 1 && static_cast<size_t>(close - at - 1) < kVariableSize) {
+            wchar_t name[kVariableSize];
+            wmemcpy(name, at + 1, close - at - 1);
+            name[close - at - 1] = L'\0';
+            valueLength = GetEnvironmentVariableW(name, out + length,
+                                                  static_cast<DWORD>(size - length));
+        }
+        const wchar_t *end = close && !fromSecondMark ? close + 1 : at + 1;
+        if (valueLength >= size - length ||
+            (valueLength == 0 && length + (end - at) >= size)) {
+            return false;
+        }
+        if (valueLength > 0) {
+            length += valueLength;
+            at = close + 1;
+        } else {
+            wmemcpy(out + length, at, end - at);
+            length += end - at;
+            at = end;
+        }
+    }
+    out[length] = L'\0';
+    return true;
+}
+
 // Every two neighbouring marks: a name between them, wherever the reading of pairs begins.
 bool ValuesAreFinal(const wchar_t *text) {
     for (const wchar_t *at = wcschr(text, kVariableMark); at;) {
@@ -243,5 +276,9 @@ bool ValuesAreFinal(const wchar_t *text) {
         }
         at = close;
     }
-    return true;
+    wchar_t afterPair[kCommandLineLimit + 1];
+    wchar_t afterMark[kCommandLineLimit + 1];
+    return ReplacePairs(text, false, afterPair, kCommandLineLimit + 1) &&
+           ReplacePairs(text, true, afterMark, kCommandLineLimit + 1) &&
+           wcscmp(afterPair, afterMark) == 0;
 }

@@ -25,7 +25,9 @@ bool NeedsQuotes(const wchar_t *name);
 // and pair their quotes, so that the uninstaller reads what they say.
 bool ArgumentsAreExact(const wchar_t *arguments, size_t limit);
 // False when a %NAME% in the text names a variable whose value holds "%": once the value
-// stands in the text, cmd would replace what it names as well.
+// stands in the text, cmd would replace what it names as well; and when the text's pairs
+// are read otherwise from a "%" that stays as written on (%%OS%%, %a%OS%b%), as readings of
+// where the next pair begins differ.
 bool ValuesAreFinal(const wchar_t *text);
 
 #endif
