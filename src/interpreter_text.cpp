@@ -205,7 +205,8 @@ bool ExpandVariables(const wchar_t *arguments, wchar_t *expanded, size_t size,
 }  // namespace
 
 bool AllAdmitted(const wchar_t *text, size_t length, TextPlace place) {
-    return std::none_of(text, text + length, [&](wchar_t c) { return UseOf(c, place) == kRefused; });
+    return std::none_of(text, text + length,
+                        [&](wchar_t c) { return UseOf(c, place) == kRefused; });
 }
 
 bool NeedsQuotes(const wchar_t *name) {

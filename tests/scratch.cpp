@@ -39,8 +39,7 @@ const UINT kLocalDriveTypes[] = {DRIVE_FIXED, DRIVE_REMOVABLE, DRIVE_RAMDISK};
 // The longest path the run puts below its folder in %TEMP%: the engine's uninstaller copy
 // (~nsuA.tmp\Un_A.exe), the stand-in's copies folder with a copy.
 const size_t kRunFolderRoom = 48;
-// The names of the entries a run writes: the prefix, its 16-digit id and a blank.
-const char kEntryNameStart[] = "TessaruneTest ";
+// The digits of a run's id in the names of its entries and its folder.
 const size_t kRunIdLength = 16;
 const char *const kProgramFilesVariables[] = {"ProgramFiles", "ProgramW6432"};
 // Held while a run lasts: a second run refuses.
@@ -147,6 +146,11 @@ bool IsDrive(const std::wstring &drive) {
     return drive.size() == 2 && IsLetter(drive[0]) && drive[1] == L':';
 }
 
+// "X:\...": begins at the root of a drive, not a share, not relative.
+bool IsAtDriveRoot(const std::wstring &path) {
+    return path.size() > 2 && IsDrive(path.substr(0, 2)) && path[2] == L'\\';
+}
+
 // A letter or digit of another script, which this process, reading its settings in the
 // system's code page where that is not UTF-8, reads as it is and not as a look-alike.
 bool IsOtherScriptsLetter(wchar_t c) {
@@ -188,8 +192,8 @@ bool IsOnLocalDrive(const std::wstring &path) {
 
 // "X:\name\...": a whole path on a drive of this machine, in the form of the settings.
 bool IsLocalPath(const std::wstring &path) {
-    return path.size() > 3 && IsDrive(path.substr(0, 2)) && path[2] == L'\\' &&
-           AreNames(path, 3) && path.size() < MAX_PATH && IsOnLocalDrive(path);
+    return path.size() > 3 && IsAtDriveRoot(path) && AreNames(path, 3) &&
+           path.size() < MAX_PATH && IsOnLocalDrive(path);
 }
 
 // "\\server\share\...": the scratch folder as the checks reach it through the network.
@@ -242,8 +246,8 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
 // it; and Wine's cmd expands the value of run-checks.cmd's own folder again, so that a
 // path holding % may name another folder.
 bool IsKitFolder(const std::wstring &folder) {
-    return folder.size() > 2 && IsDrive(folder.substr(0, 2)) && folder[2] == L'\\' &&
-           folder.find(L'%') == std::wstring::npos && IsOnLocalDrive(folder);
+    return IsAtDriveRoot(folder) && folder.find(L'%') == std::wstring::npos &&
+           IsOnLocalDrive(folder);
 }
 
 // The temporary folder as its variable gives it: Windows makes a relative one whole, below
@@ -252,9 +256,7 @@ bool IsTempFolderWhole() {
     std::wstring given = WideSetting("TMP");
     given = given.empty() ? WideSetting("TEMP") : given;
     const std::wstring run = WideName(RunFolder());
-    return (given.empty() || (given.size() > 2 && IsDrive(given.substr(0, 2)) &&
-                              given[2] == L'\\')) &&
-           run.size() > 2 && IsDrive(run.substr(0, 2)) && run[2] == L'\\' &&
+    return (given.empty() || IsAtDriveRoot(given)) && IsAtDriveRoot(run) &&
            run.size() + kRunFolderRoom < MAX_PATH && IsOnLocalDrive(run);
 }
 
@@ -276,7 +278,8 @@ std::string ReasonToRefuseSettings(bool beforeDefaults) {
         return ShownSetting(kDriveVariable) + ": give a drive letter and a colon, such as T:";
     }
     if (!WideSetting(kShareVariable).empty() && !IsSharePath(WideSetting(kShareVariable))) {
-        return ShownSetting(kShareVariable) + ": give a share, \\\\server\\share\\..., " + kFormOfPaths;
+        return ShownSetting(kShareVariable) + ": give a share, \\\\server\\share\\..., " +
+               kFormOfPaths;
     }
     if (!IsTempFolderWhole()) {
         return "their temporary folder (%TMP%, else %TEMP%) is \"" + StartTempFolder() +
@@ -320,13 +323,12 @@ std::string EarlierRunId(std::string *entry, REGSAM *view) {
     if (!entry->empty()) {
         return entry->substr(strlen(kEntryNameStart), kRunIdLength);
     }
-    const std::string folderStart = "TessaruneTest-";
+    const size_t start = strlen(kRunFolderStart);
     for (const std::wstring &wide : NamesIn(WideName(StartTempFolder()))) {
         const std::string name = Utf8(wide);
-        if (name.size() == folderStart.size() + kRunIdLength &&
-            name.compare(0, folderStart.size(), folderStart) == 0 &&
-            IsRunId(name, folderStart.size())) {
-            return name.substr(folderStart.size());
+        if (name.size() == start + kRunIdLength && name.compare(0, start, kRunFolderStart) == 0 &&
+            IsRunId(name, start)) {
+            return name.substr(start);
         }
     }
     return "";
@@ -348,7 +350,7 @@ std::string EarlierRunLeft() {
         removal = ", reg delete \"HKLM\\" + std::string(kUninstallKeyPath) + "\\" + entry +
                   "\" /f /reg:" + (view == KEY_WOW64_32KEY ? "32" : "64") + " for each entry";
     }
-    const std::string runFolder = StartTempFolder() + "TessaruneTest-" + id;
+    const std::string runFolder = StartTempFolder() + kRunFolderStart + id;
     for (const std::string &folder : {entry.empty() ? "" : ProductFolderThere(), runFolder}) {
         if (!folder.empty() && PathExists(folder)) {
             left += ", " + folder;

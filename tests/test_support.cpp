@@ -15,7 +15,7 @@ const std::string &RunId() {
 }
 
 const std::string &EntryPrefix() {
-    static const std::string prefix = "TessaruneTest " + RunId() + " ";
+    static const std::string prefix = kEntryNameStart + RunId() + " ";
     return prefix;
 }
 
@@ -31,7 +31,7 @@ const std::string &StartTempFolder() {
 
 // A name ends in no blank, which Windows drops.
 const std::string &RunFolder() {
-    static const std::string folder = StartTempFolder() + "TessaruneTest-" + RunId();
+    static const std::string folder = StartTempFolder() + kRunFolderStart + RunId();
     return folder;
 }
 
@@ -233,7 +233,8 @@ bool OthersRebootRecords(const std::string &records, const std::vector<std::wstr
     size_t at = 0;
     while (at < count && text[at] != L'\0') {
         const size_t pathEnd = text.find(L'\0', at);
-        const size_t pairEnd = pathEnd == std::wstring::npos ? pathEnd : text.find(L'\0', pathEnd + 1);
+        const size_t pairEnd =
+            pathEnd == std::wstring::npos ? pathEnd : text.find(L'\0', pathEnd + 1);
         if (pairEnd == std::wstring::npos) {
             return false;
         }

@@ -9,6 +9,9 @@
 #include <vector>
 
 const std::string &RunId();  // this run's own, in the names of all it makes
+// What the names a run gives its entries and its folder in %TEMP% begin with, before its id.
+inline constexpr char kEntryNameStart[] = "TessaruneTest ";
+inline constexpr char kRunFolderStart[] = "TessaruneTest-";
 // Every entry a run writes carries this prefix, with the run's id: cleaning up finds them
 // all, and nothing of anyone else's.
 const std::string &EntryPrefix();
