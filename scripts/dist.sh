@@ -51,8 +51,8 @@ pack "$dist/tessarune-$version-win32.zip" "$dist/win32" \
 cp "$build/tessarune.exe" "$build/tessarune_tests.exe" "$build/quendal_stand_in.exe" \
     "$build/quendal_setup.exe" "$dist/checks/"
 # cmd misreads labels in a script with bare line feeds.
-sed 's/$/\r/' "$root/tests/run-checks.cmd" >"$dist/checks/run-checks.cmd"
-sed 's/$/\r/' "$root/tests/run-checks.wsb" >"$dist/checks/run-checks.wsb"
+sed 's/$/\r/' "$root/kit/run-checks.cmd" >"$dist/checks/run-checks.cmd"
+sed 's/$/\r/' "$root/kit/run-checks.wsb" >"$dist/checks/run-checks.wsb"
 pack "$dist/tessarune-$version-checks.zip" "$dist/checks" \
     quendal_setup.exe quendal_stand_in.exe run-checks.cmd run-checks.wsb tessarune.exe \
     tessarune_tests.exe

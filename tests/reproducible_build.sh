@@ -11,7 +11,7 @@ copy="$work/second build, elsewhere"
 rm -rf "$work"
 mkdir -p "$copy"
 (cd "$source" && tar cf - CMakeLists.txt LICENSE README.md THIRD-PARTY-NOTICES bench cmake \
-    scripts src tests) | (cd "$copy" && tar xf -)
+    kit scripts src tests) | (cd "$copy" && tar xf -)
 cmake -S "$copy" -B "$copy/build" -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/mingw-w64-i686.cmake" \
     >/dev/null
 cmake --build "$copy/build" -j2 --target tessarune tessarune_tests quendal_stand_in \

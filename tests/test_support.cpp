@@ -5,41 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-const std::string &RunId() {
-    static const std::string id = [] {
-        char text[32];
-        snprintf(text, sizeof text, "%08lX%08lX", GetCurrentProcessId(), GetTickCount());
-        return std::string(text);
-    }();
-    return id;
-}
-
-const std::string &EntryPrefix() {
-    static const std::string prefix = kEntryNameStart + RunId() + " ";
-    return prefix;
-}
-
-// The temporary folder the run started with (%TMP%, else %TEMP%), read whole however long.
-const std::string &StartTempFolder() {
-    static const std::string folder = [] {
-        std::vector<char> temp(32768);
-        const DWORD length = GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
-        return std::string(temp.data(), length < temp.size() ? length : 0);
-    }();
-    return folder;
-}
-
-// A name ends in no blank, which Windows drops.
-const std::string &RunFolder() {
-    static const std::string folder = StartTempFolder() + kRunFolderStart + RunId();
-    return folder;
-}
-
-const std::string &ProductEntry() {
-    static const std::string entry = EntryPrefix() + "Quendal";
-    return entry;
-}
-
 namespace {
 
 const DWORD kRunTimeoutMs = 60000;
@@ -47,20 +12,6 @@ const DWORD kRemovalPollMs = 100;
 const DWORD kOutputPollMs = 10;
 // How long the output may stay open after the program has ended.
 const DWORD kOutputGraceMs = 3000;
-// Files to delete when Windows next starts (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT):
-// pairs of names, the path and where it goes (empty: deleted), each path after "\??\".
-const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kRebootRecordsValue[] = L"PendingFileRenameOperations";
-
-// Whether the records' value was there when the run began, and could be read as pairs:
-// Windows adds a record to the value as it finds it, so that a record added to a list that
-// cannot be read may be glued to a stranger's.
-bool gRecordsExisted = false;
-bool gRecordsReadable = true;
-
-std::string EntryPath(const std::string &name) {
-    return std::string(kUninstallKeyPath) + "\\" + name;
-}
 
 unsigned long long Ticks(const FILETIME &time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -92,28 +43,6 @@ std::string BuildEnvironment(const std::vector<EnvironmentChange> &changes) {
     }
     block.push_back('\0');
     return block;
-}
-
-// The "\\\\?\\" form, in which paths longer than MAX_PATH work on Windows as they do on
-// Wine.
-std::wstring LongPath(const std::string &path) { return L"\\\\?\\" + WideName(path); }
-
-bool RemoveTree(const std::wstring &folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            const std::wstring path = folder + L"\\" + name;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileW(path.c_str());
-            } else if (name != L"." && name != L"..") {
-                RemoveTree(path);
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return RemoveDirectoryW(folder.c_str()) != 0;
 }
 
 // The program's output until its last writer has closed it, and when that was; 0 when it
@@ -148,127 +77,7 @@ std::string ReadToEnd(HANDLE pipe, HANDLE process, unsigned long long *endTime) 
     return output;
 }
 
-// The value as stored, and whether it is there.
-std::string RebootRecords(bool *there) {
-    std::string value;
-    HKEY key;
-    *there = false;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
-        return value;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    // An empty value is there too, and cannot be read as pairs: Wine adds a record to it
-    // without the path's first character.
-    *there = RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, &size) ==
-                 ERROR_SUCCESS &&
-             type == REG_MULTI_SZ;
-    value.resize(*there ? size : 0);
-    if (size > 0 && *there &&
-        RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type,
-                         reinterpret_cast<BYTE *>(&value[0]), &size) != ERROR_SUCCESS) {
-        value.clear();
-    }
-    value.resize(std::min<size_t>(value.size(), size));
-    RegCloseKey(key);
-    return value;
-}
-
-// Every form in which a record may name the run's folder: as the run has it, long and short.
-std::vector<std::wstring> RunFolderForms() {
-    const std::wstring folder = WideName(RunFolder());
-    std::vector<std::wstring> forms = {folder};
-    for (auto convert : {GetLongPathNameW, GetShortPathNameW}) {
-        wchar_t form[MAX_PATH];
-        const DWORD length = convert(folder.c_str(), form, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) {
-            forms.emplace_back(form, length);
-        }
-    }
-    return forms;
-}
-
-// Deployment tools read any such record as a reboot pending: the run leaves none of its own
-// where it can tell them from others'. False when its own may remain.
-bool ForgetRebootRecords() {
-    bool there = false;
-    const std::string records = RebootRecords(&there);
-    std::string kept;
-    if (!there) {
-        return true;
-    }
-    if (!gRecordsReadable || !OthersRebootRecords(records, RunFolderForms(), &kept)) {
-        return false;
-    }
-    HKEY key;
-    if (kept.size() == records.size() ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) !=
-            ERROR_SUCCESS) {
-        return true;
-    }
-    // Only the terminator left of a value the run made: the run made it, and it goes.
-    bool forgotten = kept.size() == sizeof(wchar_t) && !gRecordsExisted
-                         ? RegDeleteValueW(key, kRebootRecordsValue) == ERROR_SUCCESS
-                         : RegSetValueExW(key, kRebootRecordsValue, 0, REG_MULTI_SZ,
-                                          reinterpret_cast<const BYTE *>(kept.data()),
-                                          static_cast<DWORD>(kept.size())) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return forgotten;
-}
-
 }  // namespace
-
-bool OthersRebootRecords(const std::string &records, const std::vector<std::wstring> &ownFolders,
-                         std::string *kept) {
-    const size_t count = records.size() / sizeof(wchar_t);
-    std::wstring text(count, L'\0');
-    memcpy(&text[0], records.data(), count * sizeof(wchar_t));
-    kept->clear();
-    if (records.size() % sizeof(wchar_t) != 0) {
-        return false;
-    }
-    // Pairs, each a path and where it goes (empty: deleted), then one empty string: an empty
-    // path anywhere else, or a missing terminator, makes every reading of the rest a guess.
-    size_t at = 0;
-    while (at < count && text[at] != L'\0') {
-        const size_t pathEnd = text.find(L'\0', at);
-        const size_t pairEnd =
-            pathEnd == std::wstring::npos ? pathEnd : text.find(L'\0', pathEnd + 1);
-        if (pairEnd == std::wstring::npos) {
-            return false;
-        }
-        bool own = false;
-        for (const std::wstring &folder : ownFolders) {
-            const std::wstring prefix = L"\\??\\" + folder + L"\\";
-            own = own || _wcsnicmp(text.c_str() + at, prefix.c_str(), prefix.size()) == 0;
-        }
-        if (!own) {
-            kept->append(records, at * sizeof(wchar_t), (pairEnd + 1 - at) * sizeof(wchar_t));
-        }
-        at = pairEnd + 1;
-    }
-    if (at + 1 != count) {
-        return false;
-    }
-    kept->append(sizeof(wchar_t), '\0');
-    return true;
-}
-
-bool ClaimRunFolder() {
-    std::string ignored;
-    const std::string records = RebootRecords(&gRecordsExisted);
-    gRecordsReadable = !gRecordsExisted || OthersRebootRecords(records, {}, &ignored);
-    return CreateDirectoryA(RunFolder().c_str(), nullptr) &&
-           SetEnvironmentVariableA("TEMP", RunFolder().c_str()) &&
-           SetEnvironmentVariableA("TMP", RunFolder().c_str());
-}
-
-bool ReleaseRunFolder() {
-    const bool forgotten = ForgetRebootRecords();
-    RemoveFolder(RunFolder());
-    return forgotten;
-}
 
 RegistryValue Text(const char *name, const std::string &text) {
     return {name, REG_SZ, text + '\0'};
@@ -279,19 +88,6 @@ RegistryValue Wide(const char *name, const std::u16string &text) {
             std::string(reinterpret_cast<const char *>(text.c_str()),
                         (text.size() + 1) * sizeof(char16_t)),
             true};
-}
-
-std::wstring WideName(const std::string &name) {
-    std::wstring wide(name.size(), L'\0');
-    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
-                                     static_cast<int>(name.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    if (length == 0) {
-        length = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
-                                     &wide[0], static_cast<int>(wide.size()));
-    }
-    wide.resize(length);
-    return wide;
 }
 
 std::string Replace(std::string text, const std::string &from, const std::string &to) {
@@ -338,47 +134,6 @@ bool WriteEntry(const std::string &name, const std::vector<RegistryValue> &value
     return written;
 }
 
-bool EntryExists(const std::string &name) {
-    HKEY entry;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, EntryPath(name).c_str(), 0, KEY_READ, &entry) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(entry);
-    return true;
-}
-
-bool IsOwnEntry(const char *name) {
-    return strncmp(name, EntryPrefix().c_str(), EntryPrefix().size()) == 0;
-}
-
-void WalkEntries(const std::function<bool(HKEY, const char *, REGSAM)> &visit) {
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY uninstall;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | view,
-                          &uninstall) != ERROR_SUCCESS) {
-            continue;
-        }
-        char name[256];
-        for (DWORD index = 0;;) {
-            DWORD length = sizeof name;
-            if (RegEnumKeyExA(uninstall, index, name, &length, nullptr, nullptr, nullptr,
-                              nullptr) != ERROR_SUCCESS) {
-                break;
-            }
-            index += visit(uninstall, name, view) ? 1 : 0;
-        }
-        RegCloseKey(uninstall);
-    }
-}
-
-void RemoveTestEntries() {
-    // Deleting shifts the indices: the walk stays at a deleted entry's index.
-    WalkEntries([](HKEY list, const char *name, REGSAM view) {
-        return !IsOwnEntry(name) || RegDeleteKeyExA(list, name, view, 0) != ERROR_SUCCESS;
-    });
-}
-
 std::string CaseName(const char *title) {
     std::string name;
     for (const char *at = title; *at; ++at) {
@@ -393,8 +148,6 @@ std::string TestDirectory() {
     std::string directory(path, length);
     return directory.substr(0, directory.rfind('\\'));
 }
-
-std::string TempPath(const char *name) { return RunFolder() + "\\" + name; }
 
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes, const char *desktop) {
@@ -438,12 +191,6 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
-}
-
-std::string ProductFolder() {
-    char programFiles[MAX_PATH];
-    GetEnvironmentVariableA("ProgramFiles", programFiles, sizeof programFiles);
-    return std::string(programFiles) + "\\Orvanex\\Quendal";
 }
 
 std::string StandInLogPath() { return TempPath(kStandInLogName); }
@@ -520,50 +267,3 @@ std::string Quoted(const std::string &text) {
     return "\"" + text + std::string(trailing, '\\') + "\"";
 }
 
-bool PathExists(const std::string &path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// A program that has just closed may still hold its files for a moment.
-void RemoveFolder(const std::string &folder) {
-    const std::wstring path = LongPath(folder);
-    for (int attempt = 0; attempt < 50 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-         ++attempt) {
-        if (!RemoveTree(path)) {
-            Sleep(100);
-        }
-    }
-}
-
-bool RenameFolder(const std::string &from, const std::string &to) {
-    return MoveFileW(LongPath(from).c_str(), LongPath(to).c_str()) != 0;
-}
-
-bool PlaceFile(const std::string &path) {
-    const std::wstring wide = LongPath(path);
-    for (size_t at = wide.find(L'\\', 7); at != std::wstring::npos;
-         at = wide.find(L'\\', at + 1)) {
-        CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
-    }
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    CloseHandle(file);
-    return true;
-}
-
-std::string FileContents(const std::string &path) {
-    std::string contents;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file) {
-        return contents;
-    }
-    char chunk[4096];
-    for (size_t read; (read = fread(chunk, 1, sizeof chunk, file)) > 0;) {
-        contents.append(chunk, read);
-    }
-    fclose(file);
-    return contents;
-}

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "test_support.h"
+#include "guard.h"
+#include "run.h"
+#include "settings.h"
 
 namespace {
 

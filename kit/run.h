@@ -1,0 +1,27 @@
+// A run of the checks: its id, in the names of all it makes, and its own folder in %TEMP%,
+// which becomes its programs' %TEMP%: what they leave there (the stand-in's log and copies,
+// the engine's uninstaller copy) goes with it.
+#ifndef TESSARUNE_KIT_RUN_H
+#define TESSARUNE_KIT_RUN_H
+
+#include <string>
+
+const std::string &RunId();
+// What the names a run gives its entries and its folder in %TEMP% begin with, before its id.
+inline constexpr char kEntryNameStart[] = "TessaruneTest ";
+inline constexpr char kRunFolderStart[] = "TessaruneTest-";
+// The digits of a run's id in those names.
+inline constexpr size_t kRunIdLength = 16;
+// Every entry a run writes carries this prefix, with the run's id: cleaning up finds them
+// all, and nothing of anyone else's.
+const std::string &EntryPrefix();
+const std::string &StartTempFolder();  // %TMP%, else %TEMP%, when the run began
+// Claiming creates the run's folder, and fails where anything is there already; releasing
+// deletes it and the delete-on-reboot records of files in it, and is false when it had to
+// leave them.
+const std::string &RunFolder();
+bool ClaimRunFolder();
+bool ReleaseRunFolder();
+std::string TempPath(const char *name);  // in the run's folder
+
+#endif
