@@ -22,8 +22,20 @@ install_missing() {
     echo "installing:$missing"
     # The tool is a 32-bit program: Wine runs it with its i386 half.
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
+    update_package_lists
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+}
+
+# A mirror rewrites its indexes now and then ("Mirror sync in progress?"): apt-get update
+# then fails, or leaves an index older than the rest, and the install stops on "held broken
+# packages". One more try after a pause mostly finds the mirror whole again.
+update_package_lists() {
+    for pause in 30 0; do
+        apt-get update -qq && return 0
+        [ "$pause" -eq 0 ] || { echo "apt-get update failed: trying again in $pause s" >&2; sleep "$pause"; }
+    done
+    echo "apt-get update failed twice (see above): the package mirror may be mid-sync; a later try usually succeeds" >&2
+    exit 1
 }
 
 # Some kernels are started without 32-bit x86 support (ia32_emulation=off, shown in dmesg as
