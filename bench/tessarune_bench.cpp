@@ -129,7 +129,7 @@ unsigned long long Linger(const std::string &directory, const std::string &optio
     }
     const ProgramRun tool = RunTessarune("", directory);
     const unsigned long long closed = LoggedTime("window-closed");
-    RemoveFolder(ProductFolder());
+    RemoveInstalledProduct();
     DeleteFileA(StandInLogPath().c_str());
     return (tool.exitTime - closed) / 10000;
 }

@@ -1,35 +1,42 @@
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cwchar>
 
 #include "files.h"
 
 namespace {
 
-// The "\\\\?\\" form, in which paths longer than MAX_PATH work on Windows as they do on
-// Wine.
-std::wstring LongPath(const std::string &path) { return L"\\\\?\\" + WideName(path); }
-
-bool RemoveTree(const std::wstring &folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            const std::wstring path = folder + L"\\" + name;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileW(path.c_str());
-            } else if (name != L"." && name != L"..") {
-                RemoveTree(path);
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return RemoveDirectoryW(folder.c_str()) != 0;
+// The "\\?\" form, in which paths longer than MAX_PATH work on Windows as they do on
+// Wine; a share's is "\\?\UNC\server\share".
+std::wstring LongPath(const std::string &path) {
+    const std::wstring wide = WideName(path);
+    return wide.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC" + wide.substr(1)
+                                            : L"\\\\?\\" + wide;
 }
 
-// The program's output until its last writer has closed it, and when that was; 0 when it
-// was still open a while after the program had ended (a program it started, or one of
+// Every file and folder this run made, or had a program of its own make, by the name it
+// was made under, oldest first: what the run deletes, and all it deletes.
+std::vector<std::wstring> gMade;
+
+bool IsBelow(const std::wstring &path, const std::wstring &folder) {
+    return path.size() >= folder.size() &&
+           _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == L'\\');
+}
+
+bool IsThere(const std::wstring &path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A folder only when that leaves nothing in it: RemoveDirectoryW takes no other.
+bool DeleteOne(const std::wstring &path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
+                                                     : DeleteFileW(path.c_str())) != 0;
+}
 
 }  // namespace
 
@@ -74,34 +81,88 @@ bool PathExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A program that has just closed may still hold its files for a moment.
-void RemoveFolder(const std::string &folder) {
-    const std::wstring path = LongPath(folder);
-    for (int attempt = 0; attempt < 50 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-         ++attempt) {
-        if (!RemoveTree(path)) {
-            Sleep(100);
-        }
+void NoteMade(const std::string &path) { gMade.push_back(LongPath(path)); }
+
+bool MakeFolder(const std::string &path) {
+    if (!CreateDirectoryW(LongPath(path).c_str(), nullptr)) {
+        return false;
     }
+    NoteMade(path);
+    return true;
 }
 
+bool CopyNewFile(const std::string &from, const std::string &to) {
+    if (!CopyFileW(LongPath(from).c_str(), LongPath(to).c_str(), TRUE)) {
+        return false;
+    }
+    NoteMade(to);
+    return true;
+}
+
+// What was made below from now goes by the names below to.
 bool RenameFolder(const std::string &from, const std::string &to) {
-    return MoveFileW(LongPath(from).c_str(), LongPath(to).c_str()) != 0;
+    const std::wstring oldName = LongPath(from);
+    const std::wstring newName = LongPath(to);
+    if (!MoveFileW(oldName.c_str(), newName.c_str())) {
+        return false;
+    }
+    for (std::wstring &made : gMade) {
+        if (IsBelow(made, oldName)) {
+            made = newName + made.substr(oldName.size());
+        }
+    }
+    return true;
 }
 
 bool PlaceFile(const std::string &path) {
     const std::wstring wide = LongPath(path);
     for (size_t at = wide.find(L'\\', 7); at != std::wstring::npos;
          at = wide.find(L'\\', at + 1)) {
-        CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+        if (CreateDirectoryW(wide.substr(0, at).c_str(), nullptr)) {
+            gMade.push_back(wide.substr(0, at));
+        }
     }
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     CloseHandle(file);
+    gMade.push_back(wide);
     return true;
+}
+
+// Newest first, so that a folder's files go before it. A program that has just closed may
+// still hold its files for a moment.
+void RemoveMade(const std::string &folder) {
+    const std::wstring below = LongPath(folder);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        bool left = false;
+        for (size_t index = gMade.size(); index-- > 0;) {
+            if (!IsBelow(gMade[index], below)) {
+                continue;
+            }
+            if (DeleteOne(gMade[index])) {
+                gMade.erase(gMade.begin() + static_cast<std::ptrdiff_t>(index));
+            } else {
+                left = true;
+            }
+        }
+        if (!left) {
+            return;
+        }
+        Sleep(100);
+    }
+}
+
+std::vector<std::string> MadeAndLeft() {
+    std::vector<std::string> left;
+    for (const std::wstring &made : gMade) {
+        if (IsThere(made)) {
+            left.push_back(Utf8(made.substr(4)));
+        }
+    }
+    return left;
 }
 
 std::string FileContents(const std::string &path) {

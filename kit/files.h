@@ -13,10 +13,19 @@ std::string Utf8(const std::wstring &wide);
 // The names in a folder, "." and ".." aside.
 std::vector<std::wstring> NamesIn(const std::wstring &folder);
 bool PathExists(const std::string &path);
-// With all it holds. Both take names this process's code page lacks in UTF-8.
-void RemoveFolder(const std::string &folder);
-bool PlaceFile(const std::string &path);  // an empty file, and the folders on its way
-bool RenameFolder(const std::string &from, const std::string &to);
 std::string FileContents(const std::string &path);
+
+// A run deletes only what it made, by the names it made it under, and a folder only when
+// that leaves it empty: a program that is not the run's may have written into any folder.
+// These make, and note what they made; NoteMade notes what a program of the run's made
+// under a name the run gave it. All take names this process's code page lacks in UTF-8.
+void NoteMade(const std::string &path);
+bool MakeFolder(const std::string &path);
+bool PlaceFile(const std::string &path);  // a new empty file, and the folders on its way
+bool CopyNewFile(const std::string &from, const std::string &to);
+bool RenameFolder(const std::string &from, const std::string &to);
+// What was made at folder or below it, which goes; what cannot go stays noted.
+void RemoveMade(const std::string &folder);
+std::vector<std::string> MadeAndLeft();  // noted, and still there
 
 #endif

@@ -8,6 +8,8 @@
 #include "entries.h"
 #include "files.h"
 #include "guard.h"
+#include "product.h"
+#include "reboot_records.h"
 #include "run.h"
 #include "scratch.h"
 #include "settings.h"
@@ -122,8 +124,17 @@ std::string EarlierRunId(std::string *entry, REGSAM *view) {
     return "";
 }
 
-// What a run stopped part way left, and how to remove it, or "". Nothing is removed here:
-// a name is all that says whose it is, and anyone may give an entry or a folder such a name.
+// A folder as the refusal names it: whether it is surely an earlier run's, and then how
+// to remove it.
+std::string FolderVerdict(const std::string &folder, bool runs, const std::string &whose) {
+    return folder + (runs ? ", " + whose + " (rmdir /s /q \"" + folder + "\")"
+                          : ", which holds what " + whose + " does not: not theirs to remove");
+}
+
+// What a run stopped part way may have left, and how to remove what is surely its own, or
+// "". Nothing is removed here: a name is all that says whose an entry is, and anyone may
+// give an entry or a folder such a name; a folder is the run's only when it holds nothing
+// but what the run puts there.
 std::string EarlierRunLeft() {
     std::string entry;
     REGSAM view = 0;
@@ -131,22 +142,29 @@ std::string EarlierRunLeft() {
     if (id.empty()) {
         return "";
     }
-    std::string left;
-    std::string removal;
+    std::vector<std::string> left;
+    const std::string product = entry.empty() ? "" : ProductFolderThere();
     if (!entry.empty()) {
-        left = ", uninstall entries named \"" + std::string(kEntryNameStart) + id + " ...\"";
-        removal = ", reg delete \"HKLM\\" + std::string(kUninstallKeyPath) + "\\" + entry +
-                  "\" /f /reg:" + (view == KEY_WOW64_32KEY ? "32" : "64") + " for each entry";
+        left.push_back("uninstall entries named as a run names its own, such as \"" + entry +
+                       "\" (" + (view == KEY_WOW64_32KEY ? "32" : "64") +
+                       "-bit view), which the checks cannot tell from anyone else's");
+    }
+    if (!product.empty()) {
+        left.push_back(FolderVerdict(
+            product, HoldsOnlyTestProduct(product, kEntryNameStart + id + " "),
+            "the test Quendal that run installed"));
     }
     const std::string runFolder = StartTempFolder() + kRunFolderStart + id;
-    for (const std::string &folder : {entry.empty() ? "" : ProductFolderThere(), runFolder}) {
-        if (!folder.empty() && PathExists(folder)) {
-            left += ", " + folder;
-            removal += ", rmdir /s /q \"" + folder + "\"";
-        }
+    if (PathExists(runFolder)) {
+        left.push_back(
+            FolderVerdict(runFolder, HoldsOnlyRunsFiles(runFolder), "that run's folder"));
     }
-    return "an earlier run of the checks, stopped part way, left" + left.substr(1) +
-           ": remove them (" + removal.substr(2) + ") and start again";
+    std::string line;
+    for (const std::string &part : left) {
+        line += "; " + part;
+    }
+    return "an earlier run of the checks may have stopped part way: " + line.substr(2) +
+           "; remove what is theirs and start again";
 }
 
 }  // namespace
@@ -184,6 +202,12 @@ std::string ReasonToRefuse() {
     }
     if (!DriveShowsScratch(scratch)) {
         return "drive " + ScratchDrive() + " does not show the scratch folder " + scratch;
+    }
+    if (!RebootRecordsReadable()) {
+        return "the delete-on-reboot records, PendingFileRenameOperations in HKLM\\" +
+               std::string(kSessionManagerKeyPath) +
+               ", cannot be read as pairs of names ended by an empty string: the records the "
+               "run's programs add could change others'";
     }
     if (!ClaimRunFolder()) {
         return "their own folder " + RunFolder() + " cannot be made";

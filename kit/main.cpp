@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "files.h"
 #include "guard.h"
 #include "run.h"
 #include "settings.h"
@@ -18,6 +20,97 @@ namespace {
 const int kRefusedStatus = 2;
 // run-checks.cmd asks with this argument whether it may use its settings, before it does.
 const char kSettingsArgument[] = "--tessarune_settings";
+// GoogleTest takes settings from variables of its own and of other test runners, some
+// saying where to write a report or which file to read more settings from: a run writes
+// and reads only what it makes. Variables of these families go from the environment,
+// which GoogleTest reads again while it runs; the settings it took from them as it started
+// are set anew from kTestSettings. The filter, which only picks the tests, stays: the
+// closing line says when a run tested a part.
+const char *const kTestRunnerVariables[] = {"GTEST_", "TEST_", "TESTBRIDGE_", "XML_OUTPUT_FILE"};
+const char kFilterVariable[] = "GTEST_FILTER";
+
+void SetTestSettings(const std::string &filter) {
+    GTEST_FLAG_SET(also_run_disabled_tests, false);
+    GTEST_FLAG_SET(break_on_failure, false);
+    GTEST_FLAG_SET(catch_exceptions, true);
+    GTEST_FLAG_SET(color, "auto");
+    GTEST_FLAG_SET(death_test_style, "fast");
+    GTEST_FLAG_SET(fail_fast, false);
+    GTEST_FLAG_SET(filter, filter);
+    GTEST_FLAG_SET(install_failure_signal_handler, false);
+    GTEST_FLAG_SET(output, "");
+    GTEST_FLAG_SET(brief, false);
+    GTEST_FLAG_SET(print_time, true);
+    GTEST_FLAG_SET(print_utf8, true);
+    GTEST_FLAG_SET(random_seed, 0);
+    GTEST_FLAG_SET(repeat, 1);
+    GTEST_FLAG_SET(recreate_environments_when_repeating, false);
+    GTEST_FLAG_SET(shuffle, false);
+    GTEST_FLAG_SET(stack_trace_depth, 100);
+    GTEST_FLAG_SET(stream_result_to, "");
+    GTEST_FLAG_SET(throw_on_failure, false);
+    GTEST_FLAG_SET(flagfile, "");
+}
+
+bool IsTestRunnerVariable(const std::string &name) {
+    for (const char *family : kTestRunnerVariables) {
+        if (_strnicmp(name.c_str(), family, strlen(family)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Before GoogleTest reads its command line, which names the settings whoever starts the
+// program chose: ctest's filter.
+void OwnTestSettings() {
+    const char *filter = getenv(kFilterVariable);
+    SetTestSettings(filter && *filter ? filter : "*");
+    std::vector<std::string> names;
+    char *strings = GetEnvironmentStringsA();
+    for (const char *entry = strings; *entry; entry += strlen(entry) + 1) {
+        const std::string name(entry, strcspn(entry + 1, "=") + 1);
+        if (IsTestRunnerVariable(name)) {
+            names.push_back(name);
+        }
+    }
+    FreeEnvironmentStringsA(strings);
+    for (const std::string &name : names) {
+        _putenv((name + "=").c_str());
+        SetEnvironmentVariableA(name.c_str(), nullptr);
+    }
+}
+
+// What the run made and could not delete, and the scratch folder where what others put
+// there keeps it, in one line: the run deletes nothing else.
+void PrintLeft() {
+    std::vector<std::string> left = MadeAndLeft();
+    const std::string scratch = Setting(kScratchVariable);
+    const std::vector<std::wstring> names = NamesIn(WideName(scratch));
+    if (!names.empty()) {
+        left.push_back("the scratch folder " + scratch + ", which holds " + Utf8(names[0]) +
+                       ", which this run did not make");
+    }
+    std::string line;
+    for (const std::string &path : left) {
+        line += (line.empty() ? "" : "; ") + path;
+    }
+    if (!line.empty()) {
+        printf("Left as they are: %s.\n", line.c_str());
+    }
+}
+
+// The closing line, and whether it counts the whole suite.
+void PrintCounts() {
+    const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
+    printf("%d passed, %d failed, %d skipped", tests.successful_test_count(),
+           tests.failed_test_count(), tests.skipped_test_count());
+    if (tests.test_to_run_count() < tests.total_test_count()) {
+        printf(", of %d tests a filter chose from %d", tests.test_to_run_count(),
+               tests.total_test_count());
+    }
+    printf("\n");
+}
 
 }  // namespace
 
@@ -29,6 +122,7 @@ extern "C" void(WINAPI *const kImportedDebugString)(LPCSTR) __asm__(
     "__imp__OutputDebugStringA@4") = QuietDebugString;
 
 int main(int argc, char **argv) {
+    OwnTestSettings();
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();
@@ -47,8 +141,7 @@ int main(int argc, char **argv) {
         printf("Their own delete-on-reboot records remain: PendingFileRenameOperations holds "
                "records that cannot be read as pairs, and it is left as it was.\n");
     }
-    const testing::UnitTest &tests = *testing::UnitTest::GetInstance();
-    printf("%d passed, %d failed, %d skipped\n", tests.successful_test_count(),
-           tests.failed_test_count(), tests.skipped_test_count());
+    PrintLeft();
+    PrintCounts();
     return status;
 }

@@ -10,13 +10,38 @@
 
 namespace {
 
-// What the run installed into the product's folder, and whether its parent was there.
-std::vector<std::wstring> gInstalledFiles;
+// Whether the product folder's parent was there before the run's install.
 bool gProductParentExisted = true;
 
 std::wstring ProductParent() {
     const std::wstring folder = WideName(ProductFolder());
     return folder.substr(0, folder.rfind(L'\\'));
+}
+
+// The entry a test product's settings name, from either product's settings file.
+std::string SettingsEntry(const std::string &folder) {
+    const struct {
+        const char *file;
+        const char *section;
+    } kSettings[] = {{kStandInSettings, "Uninstall"}, {kEngineSettings, "Quendal"}};
+    for (const auto &settings : kSettings) {
+        char entry[256] = "";
+        const std::string path = folder + "\\" + settings.file;
+        if (PathExists(path) &&
+            GetPrivateProfileStringA(settings.section, "Entry", "", entry, sizeof entry,
+                                     path.c_str()) > 0) {
+            return entry;
+        }
+    }
+    return "";
+}
+
+bool IsTestProductFile(const std::string &name) {
+    if (name == kStandInUninstaller || name == kStandInSettings || name == kEngineSettings) {
+        return true;
+    }
+    return std::any_of(std::begin(kStandInProductFiles), std::end(kStandInProductFiles),
+                       [&](const char *file) { return name == file; });
 }
 
 }  // namespace
@@ -37,20 +62,30 @@ bool BeginProductInstall() {
     return !PathExists(ProductFolder());
 }
 
-void EndProductInstall() { gInstalledFiles = NamesIn(WideName(ProductFolder())); }
+// The folder was not there before the install: what is in it as the install ends, the
+// install made.
+void EndProductInstall() {
+    if (!gProductParentExisted) {
+        NoteMade(Utf8(ProductParent()));
+    }
+    NoteMade(ProductFolder());
+    for (const std::wstring &name : NamesIn(WideName(ProductFolder()))) {
+        NoteMade(ProductFolder() + "\\" + Utf8(name));
+    }
+}
 
 void RemoveInstalledProduct() {
-    for (const std::wstring &name : NamesIn(WideName(ProductFolder()))) {
-        if (std::find(gInstalledFiles.begin(), gInstalledFiles.end(), name) ==
-            gInstalledFiles.end()) {
-            printf("Quendal's folder %s holds %s, which this run did not install: it is left.\n",
-                   ProductFolder().c_str(), Utf8(name).c_str());
-            return;
-        }
+    RemoveMade(Utf8(ProductParent()));
+    const std::vector<std::wstring> left = NamesIn(WideName(ProductFolder()));
+    if (!left.empty()) {
+        printf("Quendal's folder %s holds %s, which this run did not install: it is left.\n",
+               ProductFolder().c_str(), Utf8(left[0]).c_str());
     }
-    RemoveFolder(ProductFolder());
-    if (!gProductParentExisted) {
-        RemoveDirectoryW(ProductParent().c_str());
-    }
-    gInstalledFiles.clear();
+}
+
+bool HoldsOnlyTestProduct(const std::string &folder, const std::string &entryStart) {
+    const std::vector<std::wstring> names = NamesIn(WideName(folder));
+    return SettingsEntry(folder).compare(0, entryStart.size(), entryStart) == 0 &&
+           std::all_of(names.begin(), names.end(),
+                       [](const std::wstring &name) { return IsTestProductFile(Utf8(name)); });
 }

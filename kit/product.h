@@ -5,6 +5,14 @@
 
 #include <string>
 
+// What the stand-in's install puts into its folder, its settings naming the entry it
+// registers (section "Uninstall", "Entry"); the engine's puts its data, its settings
+// (section "Quendal", "Entry") and its uninstaller.
+inline constexpr char kStandInUninstaller[] = "uninst.exe";
+inline constexpr char kStandInSettings[] = "uninst.ini";
+inline constexpr const char *kStandInProductFiles[] = {"quendal.exe", "quendal.dat", "readme.txt"};
+inline constexpr char kEngineSettings[] = "quendal.ini";
+
 const std::string &ProductEntry();  // the test product's entry name, with the run's prefix
 std::string ProductFolder();  // where products go: Orvanex\Quendal in the program files
 // Begin is false when the folder is there already; End records the files the install put
@@ -13,5 +21,8 @@ std::string ProductFolder();  // where products go: Orvanex\Quendal in the progr
 bool BeginProductInstall();
 void EndProductInstall();
 void RemoveInstalledProduct();
+// Whether a folder holds nothing but a test Quendal's files, installed for an entry whose
+// name begins with entryStart, as its settings say.
+bool HoldsOnlyTestProduct(const std::string &folder, const std::string &entryStart);
 
 #endif

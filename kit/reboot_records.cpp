@@ -10,7 +10,6 @@ namespace {
 
 // Files to delete when Windows next starts (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT):
 // pairs of names, the path and where it goes (empty: deleted), each path after "\??\".
-const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kRebootRecordsValue[] = L"PendingFileRenameOperations";
 
 // Whether the records' value was there when the run began, and could be read as pairs:
@@ -24,7 +23,7 @@ std::string RebootRecords(bool *there) {
     std::string value;
     HKEY key;
     *there = false;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKeyPath, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS) {
         return value;
     }
@@ -76,7 +75,7 @@ bool ForgetRebootRecords(const std::string &folder) {
     }
     HKEY key;
     if (kept.size() == records.size() ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) !=
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKeyPath, 0, KEY_SET_VALUE, &key) !=
             ERROR_SUCCESS) {
         return true;
     }
@@ -124,6 +123,23 @@ bool OthersRebootRecords(const std::string &records, const std::vector<std::wstr
     }
     kept->append(sizeof(wchar_t), '\0');
     return true;
+}
+
+bool RebootRecordsReadable() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKeyPath, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return true;
+    }
+    DWORD type = REG_NONE;
+    const LONG queried =
+        RegQueryValueExW(key, kRebootRecordsValue, nullptr, &type, nullptr, nullptr);
+    RegCloseKey(key);
+    bool there = false;
+    std::string ignored;
+    const std::string records = RebootRecords(&there);
+    return queried == ERROR_FILE_NOT_FOUND ||
+           (queried == ERROR_SUCCESS && there && OthersRebootRecords(records, {}, &ignored));
 }
 
 bool NoteRebootRecordsAtStart() {

@@ -8,8 +8,14 @@
 #include <string>
 #include <vector>
 
-// Whether the value is there as the run begins; false when it is and cannot be read as
-// pairs, which the run then must not start on.
+inline constexpr char kSessionManagerKeyPath[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// Whether the value is absent, or a list of pairs ended by an empty string: Windows adds a
+// record to the value as it finds it, so that a record the run's programs add to a value
+// that cannot be read may be glued to a stranger's. A run does not start on such a value.
+bool RebootRecordsReadable();
+// How the value was as the run began: what ForgetRebootRecords may change depends on it.
 bool NoteRebootRecordsAtStart();
 // The value less the records of files in folder; false when its own may remain.
 bool ForgetRebootRecords(const std::string &folder);

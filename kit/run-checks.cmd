@@ -6,7 +6,7 @@ rem into. It ends with "N passed, M failed, K skipped" and exit status 0 when no
 rem failed; refusing, with one line saying why and exit status 2, leaving nothing behind.
 rem   TESSARUNE_SCRATCH  a new folder for this run, in a folder that exists (default
 rem                      %SystemDrive%\TessaruneChecks-N); the run makes it, and deletes it
-rem                      at its end
+rem                      at its end when nothing of anyone else's is in it
 rem   TESSARUNE_DRIVE    a drive letter and colon (T:) you have mapped to an empty
 rem                      TESSARUNE_SCRATCH yourself; without it the run maps the first of
 rem                      T: to J: that subst maps
@@ -49,7 +49,9 @@ call :share
 "%kit%tessarune_tests.exe"
 set "status=%errorlevel%"
 subst %TESSARUNE_DRIVE% /d >nul 2>&1
-rmdir /s /q "%TESSARUNE_SCRATCH%"
+rem Only when the test program has left it empty: it deletes only what it made, and says
+rem what it left.
+rmdir "%TESSARUNE_SCRATCH%" >nul 2>&1
 exit /b %status%
 :given
 call :share
@@ -75,6 +77,6 @@ exit /b 2
 echo The checks refuse to run: the scratch folder "%TESSARUNE_SCRATCH%" is there already or cannot be made.
 exit /b 2
 :unmapped
-rmdir "%TESSARUNE_SCRATCH%"
+rmdir "%TESSARUNE_SCRATCH%" >nul 2>&1
 echo The checks refuse to run: no drive letter of T: to J: can be mapped to "%TESSARUNE_SCRATCH%".
 exit /b 2

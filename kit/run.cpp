@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "files.h"
@@ -37,17 +39,97 @@ const std::string &RunFolder() {
     return folder;
 }
 
+namespace {
+
+// What the run's programs make in its folder, by the names they make it under: the
+// stand-in's log, the folder of its copies (GetTempFileName's names), the copy of itself
+// the engine's uninstaller starts (~nsuA.tmp\Un_A.exe). "*" stands for any text.
+struct ProgramsName {
+    const wchar_t *name;
+    const wchar_t *inside;  // the files in it, for a folder
+};
+const ProgramsName kProgramsNames[] = {
+    {L"tessarune-test-stand-in.log", nullptr},
+    {L"tessarune-test-copies", L"qun*.tmp"},
+    {L"~nsu*.tmp", L"Un*.exe"},
+};
+
+
+bool Matches(const std::wstring &name, const wchar_t *pattern) {
+    const wchar_t *star = wcschr(pattern, L'*');
+    if (!star) {
+        return _wcsicmp(name.c_str(), pattern) == 0;
+    }
+    const size_t before = static_cast<size_t>(star - pattern);
+    const size_t after = wcslen(star + 1);
+    return name.size() >= before + after && _wcsnicmp(name.c_str(), pattern, before) == 0 &&
+           _wcsicmp(name.c_str() + name.size() - after, star + 1) == 0;
+}
+
+// Those of them that are there, and nothing else, are noted as made; the paths at the
+// folder's top.
+std::vector<std::string> NoteProgramsFiles() {
+    std::vector<std::string> noted;
+    for (const std::wstring &name : NamesIn(WideName(RunFolder()))) {
+        for (const ProgramsName &known : kProgramsNames) {
+            if (!Matches(name, known.name)) {
+                continue;
+            }
+            const std::string path = RunFolder() + "\\" + Utf8(name);
+            NoteMade(path);
+            noted.push_back(path);
+            for (const std::wstring &file : known.inside ? NamesIn(WideName(path))
+                                                          : std::vector<std::wstring>()) {
+                if (Matches(file, known.inside)) {
+                    NoteMade(path + "\\" + Utf8(file));
+                }
+            }
+        }
+    }
+    return noted;
+}
+
+}  // namespace
+
 bool ClaimRunFolder() {
     NoteRebootRecordsAtStart();
-    return CreateDirectoryA(RunFolder().c_str(), nullptr) &&
+    return MakeFolder(RunFolder()) &&
            SetEnvironmentVariableA("TEMP", RunFolder().c_str()) &&
            SetEnvironmentVariableA("TMP", RunFolder().c_str());
 }
 
 bool ReleaseRunFolder() {
     const bool forgotten = ForgetRebootRecords(RunFolder());
-    RemoveFolder(RunFolder());
+    RemoveProgramsFiles();
+    RemoveMade(RunFolder());
     return forgotten;
+}
+
+bool HoldsOnlyRunsFiles(const std::string &folder) {
+    const std::vector<std::wstring> names = NamesIn(WideName(folder));
+    return std::all_of(names.begin(), names.end(), [&](const std::wstring &name) {
+        const ProgramsName *known = std::find_if(
+            std::begin(kProgramsNames), std::end(kProgramsNames),
+            [&](const ProgramsName &program) { return Matches(name, program.name); });
+        if (Utf8(name) == kCommandTestsFolder) {
+            return true;
+        }
+        if (known == std::end(kProgramsNames)) {
+            return false;
+        }
+        const std::vector<std::wstring> files =
+            known->inside ? NamesIn(WideName(folder + "\\" + Utf8(name)))
+                          : std::vector<std::wstring>();
+        return std::all_of(files.begin(), files.end(), [&](const std::wstring &file) {
+            return Matches(file, known->inside);
+        });
+    });
+}
+
+void RemoveProgramsFiles() {
+    for (const std::string &path : NoteProgramsFiles()) {
+        RemoveMade(path);
+    }
 }
 
 std::string TempPath(const char *name) { return RunFolder() + "\\" + name; }

@@ -17,11 +17,17 @@ inline constexpr size_t kRunIdLength = 16;
 const std::string &EntryPrefix();
 const std::string &StartTempFolder();  // %TMP%, else %TEMP%, when the run began
 // Claiming creates the run's folder, and fails where anything is there already; releasing
-// deletes it and the delete-on-reboot records of files in it, and is false when it had to
-// leave them.
+// deletes the delete-on-reboot records of files in it, and is false when it had to leave
+// them, and what the run and its programs made there, and the folder when that empties it.
 const std::string &RunFolder();
 bool ClaimRunFolder();
 bool ReleaseRunFolder();
 std::string TempPath(const char *name);  // in the run's folder
+// The command tests' own folder there, whose files the run notes as it makes them.
+inline constexpr char kCommandTestsFolder[] = "tessarune-command-test";
+// What the run's programs made in its folder, under the names they are known to make.
+void RemoveProgramsFiles();
+// Whether a run's folder holds nothing but what runs and their programs put there.
+bool HoldsOnlyRunsFiles(const std::string &folder);
 
 #endif

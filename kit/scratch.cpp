@@ -20,13 +20,6 @@ const std::vector<ScratchName> kScratchNames = {
 
 std::string AtScratchRoot(const std::string &name) { return ScratchDrive() + "\\" + name; }
 
-// Through the drive, which the guard saw showing the scratch folder: the variable may name
-// the folder with forward slashes, which the long-path form of RemoveFolder does not take.
-void RemoveScratchContents() {
-    for (const std::wstring &name : NamesIn(WideName(Setting(kScratchVariable)))) {
-        const std::string path = AtScratchRoot(Utf8(name));
-        if (!DeleteFileW(WideName(path).c_str())) {
-            RemoveFolder(path);
-        }
-    }
-}
+// Through the drive, which the guard saw showing the scratch folder, as the checks made
+// what is there.
+void RemoveScratchContents() { RemoveMade(ScratchDrive()); }

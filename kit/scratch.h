@@ -14,6 +14,6 @@ struct ScratchName {
 };
 extern const std::vector<ScratchName> kScratchNames;
 std::string AtScratchRoot(const std::string &name);  // through the drive
-void RemoveScratchContents();  // all of it: the guard found the folder empty
+void RemoveScratchContents();  // what the run made there
 
 #endif

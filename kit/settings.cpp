@@ -14,6 +14,8 @@ namespace {
 const char kDefaultDrive[] = "Q:";
 // run-checks.cmd's scratch folder, when none is given, is made below this drive's root.
 const char kSystemDriveVariable[] = "SystemDrive";
+// What run-checks.cmd puts before the scratch folder's drive letter for its default share.
+const char kDerivedShareStart[] = "\\\\localhost\\";
 // What a name in a path of the settings may hold besides letters and digits of any script:
 // what the interpreter reads as itself between quotes, on Windows and under Wine alike.
 const wchar_t kNamePunctuation[] = L" -_.()&^!'+,;=@#$~[]{}";
@@ -120,6 +122,15 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
                    : ShownSetting(kSystemDriveVariable) + ": give the scratch folder as " +
                          kScratchVariable;
     }
+    // run-checks.cmd reaches it as \\localhost\X$\... too, unless a share is given.
+    const bool shareGiven = !WideSetting(kShareVariable).empty();
+    const size_t longest = MAX_PATH - 1 - (shareGiven ? 0 : strlen(kDerivedShareStart));
+    if (scratch.size() > longest) {
+        return ShownSetting(kScratchVariable) + ": give one of at most " +
+               std::to_string(longest) + " characters" +
+               (shareGiven ? ""
+                           : ", as the checks reach it as the share \\\\localhost\\X$\\... too");
+    }
     if (!IsLocalPath(scratch)) {
         return ShownSetting(kScratchVariable) + ": give a whole path on a local drive, X:\\..., " +
                kFormOfPaths;
@@ -136,14 +147,27 @@ bool IsKitFolder(const std::wstring &folder) {
            IsOnLocalDrive(folder);
 }
 
-// The temporary folder as its variable gives it: Windows makes a relative one whole, below
-// whatever folder is current.
-bool IsTempFolderWhole() {
-    std::wstring given = WideSetting("TMP");
-    given = given.empty() ? WideSetting("TEMP") : given;
+// The temporary folder as its variable gives it, which the refusal shows as it is: Windows
+// makes a relative one whole, below whatever folder is current, and shortens one past
+// MAX_PATH to nothing.
+std::string ReasonToRefuseTemp() {
+    const char *variable = WideSetting("TMP").empty() ? "TEMP" : "TMP";
+    const std::wstring given = WideSetting(variable);
     const std::wstring run = WideName(RunFolder());
-    return (given.empty() || IsAtDriveRoot(given)) && IsAtDriveRoot(run) &&
-           run.size() + kRunFolderRoom < MAX_PATH && IsOnLocalDrive(run);
+    const size_t longest =
+        MAX_PATH - 1 - kRunFolderRoom - (strlen(kRunFolderStart) + kRunIdLength + 1);
+    std::string reason;
+    if (!given.empty() && !IsAtDriveRoot(given)) {
+        reason = "is not a whole path on a local drive, X:\\..., with backslashes";
+    } else if (given.size() - (given.empty() || given.back() != L'\\' ? 0 : 1) > longest ||
+               run.size() + kRunFolderRoom >= MAX_PATH) {
+        reason = "is longer than the " + std::to_string(longest) + " characters they can take";
+    } else if (!IsAtDriveRoot(run) || !IsOnLocalDrive(run)) {
+        reason = "is not on a local drive";
+    } else {
+        return "";
+    }
+    return "their temporary folder, " + ShownSetting(variable) + ", " + reason;
 }
 
 // Each setting in its form, whoever started the checks, and the folders they need there.
@@ -167,12 +191,8 @@ std::string ReasonToRefuseSettings(bool beforeDefaults) {
         return ShownSetting(kShareVariable) + ": give a share, \\\\server\\share\\..., " +
                kFormOfPaths;
     }
-    if (!IsTempFolderWhole()) {
-        return "their temporary folder (%TMP%, else %TEMP%) is \"" + StartTempFolder() +
-               "\": they need a whole path on a local drive of at most " +
-               std::to_string(MAX_PATH - 1 - kRunFolderRoom - (RunFolder().size() -
-                                                                StartTempFolder().size())) +
-               " characters";
+    if (!(reason = ReasonToRefuseTemp()).empty()) {
+        return reason;
     }
     if (!parent.empty() && GetFileAttributesW(parent.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return "the folder that is to hold the scratch folder, " + Utf8(parent) +

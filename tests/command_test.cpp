@@ -12,7 +12,7 @@
 namespace {
 
 const char kInterpreter[] = "C:\\windows\\system32\\cmd.exe";
-const char kScratchName[] = "tessarune-command-test";
+const char *const kScratchName = kCommandTestsFolder;
 // path, in the scratch folder, of a program whose whole path has length characters
 std::string ProgramOfLength(size_t length) {
     const size_t folder = length - TempPath(kScratchName).size() - strlen("\\\\uninst.exe");
@@ -206,7 +206,7 @@ void PrintTo(const BuildCase &test, std::ostream *out) { *out << test.title; }
 class BuildTest : public testing::TestWithParam<BuildCase> {
 protected:
     void SetUp() override {
-        RemoveFolder(Scratch());
+        RemoveMade(Scratch());
         SetEnvironmentVariableA("TESSARUNE_FOLDER", "C:\\Data\\");
         SetEnvironmentVariableA("TESSARUNE_QUOTE", "a\"b");
         SetEnvironmentVariableA("TESSARUNE_LONG", std::string(1000, 'x').c_str());
@@ -214,7 +214,7 @@ protected:
             SetEnvironmentVariableA(variable[0], variable[1]);
         }
     }
-    void TearDown() override { RemoveFolder(Scratch()); }
+    void TearDown() override { RemoveMade(Scratch()); }
 
     static std::string Scratch() { return TempPath(kScratchName); }
 
@@ -275,7 +275,7 @@ TEST(BuildTextTest, NeverWritesPastTheHolders) {
     EXPECT_EQ(std::wstring(text), whole);
     EXPECT_FALSE(BuildUninstallCommand(command.c_str(), interpreter.c_str(), holder,
                                        folder.size(), text, 128));
-    RemoveFolder(folder);
+    RemoveMade(folder);
 }
 
 }  // namespace

@@ -24,11 +24,8 @@ namespace {
 
 const char kWindowTitle[] = "Orvanex Quendal Uninstall ";
 const char kSilentSwitch[] = "/uninst";
-const char kUninstallerName[] = "uninst.exe";
-const char kSettingsName[] = "uninst.ini";
 const char kSettingsSection[] = "Uninstall";
 const char kInterpreterName[] = "cmd.exe";
-const char *const kProductFiles[] = {"quendal.exe", "quendal.dat", "readme.txt"};
 
 const size_t kPathSize = 1024;
 const DWORD kRelaunchStartTimeoutMs = 10000;
@@ -80,7 +77,7 @@ void DefaultLogPath(char *out, DWORD size) {
 
 void ReadSettings(const char *folder) {
     char file[kPathSize];
-    JoinPath(file, folder, kSettingsName);
+    JoinPath(file, folder, kStandInSettings);
     GetPrivateProfileStringA(kSettingsSection, "Entry", gSettings.entry, gSettings.entry,
                              sizeof gSettings.entry, file);
     // Without its settings (Wine reads none from a network share) it logs where tests look.
@@ -146,7 +143,7 @@ int Install(const char *self, const char *folder) {
     if (!CreateFolders(folder)) {
         return 1;
     }
-    for (const char *name : kProductFiles) {
+    for (const char *name : kStandInProductFiles) {
         JoinPath(path, folder, name);
         FILE *file = fopen(path, "w");
         if (!file) {
@@ -155,7 +152,7 @@ int Install(const char *self, const char *folder) {
         fprintf(file, "Quendal %s\n", name);
         fclose(file);
     }
-    JoinPath(path, folder, kSettingsName);
+    JoinPath(path, folder, kStandInSettings);
     char number[16];
     WriteSetting(path, "Entry", gSettings.entry);
     WriteSetting(path, "Log", gSettings.log);
@@ -163,7 +160,7 @@ int Install(const char *self, const char *folder) {
     WriteSetting(path, "Breakaway", gSettings.breakaway ? "1" : "0");
     snprintf(number, sizeof number, "%lu", gSettings.workMs);
     WriteSetting(path, "WorkMs", number);
-    JoinPath(path, folder, kUninstallerName);
+    JoinPath(path, folder, kStandInUninstaller);
     if (!CopyFileA(self, path, FALSE) || !RegisterProduct(folder, path)) {
         return 1;
     }
@@ -219,13 +216,13 @@ void ShowWindowFor(DWORD ms) {
 void RemoveProduct(const char *self, const char *folder) {
     char path[kPathSize];
     int deleted = 0;
-    for (const char *name : kProductFiles) {
+    for (const char *name : kStandInProductFiles) {
         JoinPath(path, folder, name);
         deleted += DeleteFileA(path) ? 1 : 0;
     }
-    JoinPath(path, folder, kSettingsName);
+    JoinPath(path, folder, kStandInSettings);
     deleted += DeleteFileA(path) ? 1 : 0;
-    JoinPath(path, folder, kUninstallerName);
+    JoinPath(path, folder, kStandInUninstaller);
     if (_stricmp(path, self) != 0) {
         deleted += DeleteFileA(path) ? 1 : 0;
     }

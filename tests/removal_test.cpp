@@ -39,14 +39,13 @@ class ToolTest : public testing::Test {
 protected:
     void SetUp() override {
         CleanUp();
-        CreateDirectoryA(Expand("{tool}").c_str(), nullptr);
+        MakeFolder(Expand("{tool}"));
     }
     void TearDown() override { CleanUp(); }
 
     static void CleanUp() {
         RemoveTestEntries();
-        DeleteFileA(StandInLogPath().c_str());
-        RemoveFolder(TempPath(kStandInCopiesName));
+        RemoveProgramsFiles();
         RemoveScratchContents();
         RemoveInstalledProduct();
     }
@@ -143,8 +142,8 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
                             : InstallProduct(folder, options, Expand("{tool}")));
     ASSERT_TRUE(PathExists(folder));
     if (test.decoy) {
-        ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
-                              (folder + "\\Uninstall.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+                                folder + "\\Uninstall.exe"));
     }
 
     const ProgramRun run = RunTessarune("", test.startInProduct ? folder : Expand("{tool}"));
@@ -287,12 +286,10 @@ void PlaceInterpreter(const std::string &written) {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     const std::string folder = interpreter.substr(0, interpreter.rfind('\\'));
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA((std::string(system) + "\\cmd.exe").c_str(), interpreter.c_str(),
-                          FALSE));
-    ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
-                          (interpreter.substr(0, interpreter.find(' ')) + ".exe").c_str(),
-                          FALSE));
+    ASSERT_TRUE(MakeFolder(folder));
+    ASSERT_TRUE(CopyNewFile(std::string(system) + "\\cmd.exe", interpreter));
+    ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+                            interpreter.substr(0, interpreter.find(' ')) + ".exe"));
 }
 
 TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
@@ -311,9 +308,7 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     std::vector<std::string> copies = test.copies;
     copies.push_back("Uninstall.exe");
     for (const std::string &name : copies) {
-        ASSERT_TRUE(CopyFileA((installed + "\\uninst.exe").c_str(),
-                              (installed + "\\" + name).c_str(), TRUE))
-            << name;
+        ASSERT_TRUE(CopyNewFile(installed + "\\uninst.exe", installed + "\\" + name)) << name;
     }
     ASSERT_TRUE(!renamed || RenameFolder(installed, folder));
     // Present, so that only the name's length keeps it from running.
@@ -360,8 +355,8 @@ INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
 TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     for (const char *folder : {"{plain}", "{tool}"}) {
-        ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
-                              Expand(std::string(folder) + "\\cmd.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+                                Expand(std::string(folder) + "\\cmd.exe")));
     }
     const std::string tooLong = "C:\\windows\\system32" + std::string(1000, '\\') + "cmd.exe";
     const std::string folder = Expand("{plain}");
@@ -381,9 +376,8 @@ TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
 TEST_F(ToolTest, StartsTheInterpreterInTheUninstallersFolderWithNothingOfItsOwn) {
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     const std::string interpreter = Expand("{interpreter}\\cmd.exe");
-    ASSERT_TRUE(CreateDirectoryA(Expand("{interpreter}").c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA((TestDirectory() + "\\quendal_stand_in.exe").c_str(),
-                          interpreter.c_str(), FALSE));
+    ASSERT_TRUE(MakeFolder(Expand("{interpreter}")));
+    ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe", interpreter));
     const ProgramRun run = RunTool("", {{"COMSPEC", interpreter.c_str()}});
     EXPECT_EQ(run.output, "");
     EXPECT_EQ(LogLines("interpreter"),

@@ -197,16 +197,36 @@ std::string StandInLogPath() { return TempPath(kStandInLogName); }
 
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {
-    if (folder == ProductFolder() && !BeginProductInstall()) {
+    const bool product = folder == ProductFolder();
+    if (product && !BeginProductInstall()) {
         return false;
     }
+    // The folders on the way that the install is to make, outermost first.
+    std::vector<std::string> made;
+    for (size_t at = folder.find('\\', 3); !PathExists(folder) && at != std::string::npos;
+         at = folder.find('\\', at + 1)) {
+        made.push_back(folder.substr(0, at));
+    }
+    made.push_back(folder);
+    made.erase(std::remove_if(made.begin(), made.end(), PathExists), made.end());
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
                                           Quoted(std::string("/entry=") + ProductEntry()) +
                                           " " + Quoted("/log=" + StandInLogPath()) + " " +
                                           options,
                                       directory);
-    EndProductInstall();
+    if (product) {
+        EndProductInstall();
+    } else {
+        made.push_back(folder + "\\" + kStandInSettings);
+        made.push_back(folder + "\\" + kStandInUninstaller);
+        for (const char *name : kStandInProductFiles) {
+            made.push_back(folder + "\\" + name);
+        }
+        for (const std::string &path : made) {
+            NoteMade(path);
+        }
+    }
     return run.exitCode == 0 && EntryExists(ProductEntry());
 }
 
