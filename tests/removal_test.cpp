@@ -223,8 +223,9 @@ const CommandCase kCommandCases[] = {
      {"uninst.com"}},
     {"quoted name with a blank not there", "\"{plain}\\Uninstall Quendal.exe\"", nullptr,
      nullptr},
-    {"no file name", "{plain}\\", nullptr, nullptr},
-    {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr},
+    // A wrong reading would start .\.exe.
+    {"no file name", "{plain}\\", nullptr, nullptr, {".exe"}},
+    {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr, {".exe"}},
     {"network share", "{share}\\Quendal\\uninst.exe", nullptr, nullptr},
     {"network share with slashes", "{share/}/Quendal\\uninst.exe", nullptr, nullptr},
     // Characters the interpreter acts on: each would start another program, write a file or
