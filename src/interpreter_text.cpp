@@ -12,27 +12,32 @@ enum Use { kRefused, kPlain, kQuoted, kBetweenQuotes };
 // Where a character may stand, by TextPlace. A character not listed makes the command
 // unusable, except letters and digits, and characters of other scripts, which are plain
 // everywhere (their spaces count as the blank). A name holding a character to quote goes
-// into the command between quotes: cmd ends a command word there. A character to stand
-// between quotes is one cmd reads as itself only there.
+// into the command between quotes: cmd ends a command word, or acts, there. A character to
+// stand between quotes is one cmd reads as itself only there.
 struct CharacterRule {
     const wchar_t *characters;
-    Use uses[3];
+    Use uses[4];
 };
 const wchar_t kPlainEverywhere[] = L"-_.~!#$'+[]{}`";
 const wchar_t kPlainInArguments[] = L"();,=@ ";
 const CharacterRule kCharacterRules[] = {
-    {kPlainEverywhere, {kPlain, kPlain, kPlain}},
-    {kPlainInArguments, {kPlain, kQuoted, kPlain}},
+    {kPlainEverywhere, {kPlain, kPlain, kPlain, kPlain}},
+    {kPlainInArguments, {kPlain, kQuoted, kPlain, kQuoted}},
     // cmd expands variables: see ExpandVariables for the arguments.
-    {L"%", {kPlain, kRefused, kPlain}},
+    {L"%", {kPlain, kRefused, kPlain, kRefused}},
     // cmd starts another program at "&" and "|", redirects at "<" and ">", and quotes out
-    // with "^", outside quotes; Wine's cmd before it has replaced the variables.
-    {L"&^", {kPlain, kRefused, kBetweenQuotes}},
-    {L"|<>", {kRefused, kRefused, kBetweenQuotes}},
+    // with "^", outside quotes; Wine's cmd before it has replaced the variables. Between
+    // quotes both read them as themselves, and no file name holds "|<>". The interpreter's
+    // path keeps to what no cmd acts on in its own command line.
+    {L"&^", {kPlain, kQuoted, kBetweenQuotes, kRefused}},
+    {L"|<>", {kRefused, kRefused, kBetweenQuotes, kRefused}},
     // The path's separators and its drive's colon stand where its form puts them.
-    {L"\\/:*?\t", {kRefused, kRefused, kPlain}},
+    {L"\\/:*?\t", {kRefused, kRefused, kPlain, kRefused}},
     // Paired in the arguments: see ArgumentsAdmitted.
-    {L"\"", {kRefused, kRefused, kPlain}},
+    {L"\"", {kRefused, kRefused, kPlain, kRefused}},
+    // The most cited description of cmd's parser ends a command word at 0xFF as well; no
+    // reading ends one between quotes.
+    {L"\u00FF", {kPlain, kQuoted, kPlain, kQuoted}},
 };
 
 const wchar_t kVariableMark = L'%';
@@ -68,16 +73,13 @@ bool TurnsIntoCharacterThatMatters(wchar_t c) {
 }
 
 Use UseOf(wchar_t c, TextPlace place) {
-    if (c < 0x80) {
-        if (IsAsciiLetterOrDigit(c)) {
-            return kPlain;
+    if (IsAsciiLetterOrDigit(c)) {
+        return kPlain;
+    }
+    for (const CharacterRule &rule : kCharacterRules) {
+        if (c != L'\0' && wcschr(rule.characters, c)) {
+            return rule.uses[place];
         }
-        for (const CharacterRule &rule : kCharacterRules) {
-            if (c != L'\0' && wcschr(rule.characters, c)) {
-                return rule.uses[place];
-            }
-        }
-        return kRefused;
     }
     WORD type = 0;
     if (c < 0xA0 || !GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & C1_CNTRL)) {
@@ -86,7 +88,7 @@ Use UseOf(wchar_t c, TextPlace place) {
     // Other scripts' spaces go between quotes in a name, as the blank does, which is what
     // their look-alike would be; in the arguments a blank there would part two words.
     const bool blank = (type & (C1_SPACE | C1_BLANK)) != 0;
-    if ((place == kInArguments || (place == kInName && !blank)) &&
+    if ((place == kInArguments || (place != kInFolder && !blank)) &&
         TurnsIntoCharacterThatMatters(c)) {
         return kRefused;
     }

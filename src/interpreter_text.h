@@ -9,8 +9,9 @@
 
 // Where a character stands: in the program's folder (the interpreter's current folder,
 // which it never reads), in its file name (the one part of the path that goes into the
-// interpreter's command), in the arguments.
-enum TextPlace { kInFolder, kInName, kInArguments };
+// interpreter's command), in the arguments, in the interpreter's own path (which Wine's cmd
+// reads with its switches).
+enum TextPlace { kInFolder, kInName, kInArguments, kInInterpreter };
 
 // The longest command line cmd takes, its own path and switches included.
 const size_t kCommandLineLimit = 8191;

@@ -175,7 +175,7 @@ bool ToWide(const char *text, wchar_t *wide, size_t size) {
 bool IsExactInterpreter(const wchar_t *interpreter) {
     const size_t length = wcslen(interpreter);
     return length < kPathSize && !wcschr(interpreter, L'/') &&
-           IsWrittenExactly(interpreter, length, kInName, kInName) &&
+           IsWrittenExactly(interpreter, length, kInInterpreter, kInInterpreter) &&
            IsExactFile(interpreter);
 }
 

@@ -2,6 +2,7 @@
 // and against the product as an installer engine builds it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -228,10 +229,20 @@ const CommandCase kCommandCases[] = {
     {"quoted, no file name", "\"{plain}\\\"", nullptr, nullptr, {".exe"}},
     {"network share", "{share}\\Quendal\\uninst.exe", nullptr, nullptr},
     {"network share with slashes", "{share/}/Quendal\\uninst.exe", nullptr, nullptr},
-    // Characters the interpreter acts on: each would start another program, write a file or
-    // change the name.
-    {"ampersand in the name", "{plain}\\un&inst.exe", nullptr, nullptr,
+    // Characters the interpreter acts on outside quotes: each would start another program,
+    // write a file or change the name. The name goes between quotes, where it reads them as
+    // themselves.
+    {"ampersand in the name", "{plain}\\un&inst.exe", "{plain}", "\".\\un&inst.exe\" /uninst",
      {"un&inst.exe", "un.exe", "inst.exe"}},
+    {"ampersands in a quoted name with blanks",
+     "\"{drive}\\Smith & Sons\\Uninstall Smith & Sons.exe\" /S", "{drive}\\Smith & Sons",
+     "\".\\Uninstall Smith & Sons.exe\" /S /uninst",
+     {"Uninstall Smith & Sons.exe", "Uninstall Smith.exe"}},
+    {"caret in the name", "{plain}\\u^p.exe", "{plain}", "\".\\u^p.exe\" /uninst",
+     {"u^p.exe", "up.exe"}},
+    // Read by the most cited description of cmd, Windows' would start un.exe.
+    {"y with diaeresis in the name", "{plain}\\un\xC3\xBFinst.exe", "{plain}",
+     "\".\\un\xC3\xBFinst.exe\" /uninst", {"un\xC3\xBFinst.exe", "un.exe"}},
     // Between quotes cmd reads them as themselves; a misreading would start D.exe.
     {"ampersand and caret in a quoted argument", "\"{R&D}\\uninst.exe\" /A \"{R&D}\\INSTALL.LOG\"",
      "{R&D}", ".\\uninst.exe /A \"{R&D}\\INSTALL.LOG\" /uninst", {"D.exe"}},
@@ -245,7 +256,6 @@ const CommandCase kCommandCases[] = {
     {"pipe", "\"{plain}\\uninst.exe\" /S | x.exe", nullptr, nullptr, {"x.exe"}},
     {"output redirected", "\"{plain}\\uninst.exe\" /S > {tool}\\written.txt", nullptr,
      nullptr},
-    {"caret in the name", "{plain}\\un^inst.exe", nullptr, nullptr, {"un^inst.exe"}},
     {"variable in the name", "{plain}\\un%OS%.exe", nullptr, nullptr,
      {"un%OS%.exe", "unWindows_NT.exe"}},
     {"full-width letter in the folder, which is not there", "{full-width}\\uninst.exe", nullptr,
@@ -299,9 +309,12 @@ TEST_P(CommandTest, StartsTheRegisteredUninstallerFromItsFolderOnly) {
     const std::string folder = Expand(test.folder ? test.folder : "{plain}");
     // Installed under a name this process's code page holds, then renamed.
     const bool renamed = test.folder && strcmp(test.folder, "{full-width}") == 0;
-    // The tool runs such a folder where Windows honours its manifest's UTF-8 (Windows 10
-    // 1903 and later); this program has the same manifest.
-    if (renamed && GetACP() != CP_UTF8) {
+    // The tool runs such a folder, or a name of other scripts, where Windows honours its
+    // manifest's UTF-8 (Windows 10 1903 and later); this program has the same manifest.
+    const std::string command = test.command;
+    const bool otherScripts = renamed || std::any_of(command.begin(), command.end(),
+                                                     [](char c) { return c & 0x80; });
+    if (otherScripts && GetACP() != CP_UTF8) {
         GTEST_SKIP() << "Windows before 10 1903 works in a code page of its own";
     }
     const std::string installed = renamed ? Expand("{plain}") : folder;
