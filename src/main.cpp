@@ -32,11 +32,13 @@ const size_t kCommandSize = 1024;
 const size_t kCommandLineSize = 2048;
 
 // stdout is a text stream: each "\n" goes out as "\r\n", so every line ends in 0D 0D 0A.
+// msvcrt's own printf: the C++ library's headers make printf mingw's C99 one, whose
+// formatter (floating point and all) would be a third of the exe, for a "%s".
 void PrintBanner() {
-    printf("\r\n");
-    printf(kBannerFormat, kVersion);
+    __ms_printf("\r\n");
+    __ms_printf(kBannerFormat, kVersion);
     for (const char *line : kHelpLines) {
-        printf("%s", line);
+        __ms_printf("%s", line);
     }
 }
 
