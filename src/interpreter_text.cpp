@@ -72,7 +72,9 @@ bool TurnsIntoCharacterThatMatters(wchar_t c) {
            !wcschr(kPlainEverywhere, fit);
 }
 
-Use UseOf(wchar_t c, TextPlace place) {
+// Out of line: GCC would otherwise copy it, a look-up and calls to Windows, into each of its
+// callers, for no speed that a command of a few hundred characters could show.
+__attribute__((noinline)) Use UseOf(wchar_t c, TextPlace place) {
     if (IsAsciiLetterOrDigit(c)) {
         return kPlain;
     }
@@ -93,6 +95,17 @@ Use UseOf(wchar_t c, TextPlace place) {
         return kRefused;
     }
     return blank ? UseOf(L' ', place) : kPlain;
+}
+
+// Whether a character of text[0, length) has the use at place. A loop of its own: each
+// standard algorithm over UseOf would be unrolled with UseOf inlined in every copy.
+bool AnyHasUse(const wchar_t *text, size_t length, TextPlace place, Use use) {
+    for (size_t at = 0; at < length; ++at) {
+        if (UseOf(text[at], place) == use) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The arguments outside and between quotes, the quotes counted from the start of what cmd
@@ -207,13 +220,11 @@ bool ExpandVariables(const wchar_t *arguments, wchar_t *expanded, size_t size,
 }  // namespace
 
 bool AllAdmitted(const wchar_t *text, size_t length, TextPlace place) {
-    return std::none_of(text, text + length,
-                        [&](wchar_t c) { return UseOf(c, place) == kRefused; });
+    return !AnyHasUse(text, length, place, kRefused);
 }
 
 bool NeedsQuotes(const wchar_t *name) {
-    return std::any_of(name, name + wcslen(name),
-                       [](wchar_t c) { return UseOf(c, kInName) == kQuoted; });
+    return AnyHasUse(name, wcslen(name), kInName, kQuoted);
 }
 
 // What the uninstaller reads is the expanded text: its characters, its quotes. Wine's cmd
@@ -225,9 +236,7 @@ bool ArgumentsAreExact(const wchar_t *arguments, size_t limit) {
     return limit <= kCommandLineLimit &&
            ExpandVariables(arguments, expanded, limit + 1, &valueQuotes) &&
            ArgumentsAdmitted(expanded) &&
-           !(valueQuotes && std::any_of(expanded, expanded + wcslen(expanded), [](wchar_t c) {
-                 return UseOf(c, kInArguments) == kBetweenQuotes;
-             }));
+           !(valueQuotes && AnyHasUse(expanded, wcslen(expanded), kInArguments, kBetweenQuotes));
 }
 
 // The text with each pair %NAME% of a variable replaced by its value. After a pair that
