@@ -16,6 +16,7 @@ rem The names this script sets for itself, and those cmd fills in itself only wh
 rem environment does not hold them: whatever the environment held under them goes.
 set "kit="
 set "status="
+set "TESSARUNE_SYSTEM_DRIVE="
 set "errorlevel="
 set "RANDOM="
 rem Wine's cmd runs what follows || and && whatever the result, and some of its commands
@@ -35,9 +36,17 @@ rem Every setting in its form, or one line saying why not, before anything here 
 "%kit%tessarune_tests.exe" --tessarune_settings
 if errorlevel 1 exit /b 2
 if defined TESSARUNE_DRIVE goto given
-rem Wine gives its programs a %SystemDrive% of its own, whatever this script holds.
-if not defined TESSARUNE_SCRATCH if not "%SystemDrive:~1%"==":" goto nodrive
-if not defined TESSARUNE_SCRATCH set "TESSARUNE_SCRATCH=%SystemDrive%\TessaruneChecks-%RANDOM%%RANDOM%"
+if defined TESSARUNE_SCRATCH goto claim
+rem Wine gives its programs a %SystemDrive% of their own, whatever this script holds, and
+rem its cmd acts on what a value brings once the value stands in the line: the script's own
+rem goes to the test program without its quotes, between quotes, and is checked there
+rem before the script uses it. (On Windows the test program has checked it already.)
+set "TESSARUNE_SYSTEM_DRIVE=%SystemDrive:"=%"
+if not defined TESSARUNE_SYSTEM_DRIVE goto nodrive
+"%kit%tessarune_tests.exe" --tessarune_settings
+if errorlevel 1 exit /b 2
+set "TESSARUNE_SCRATCH=%TESSARUNE_SYSTEM_DRIVE%\TessaruneChecks-%RANDOM%%RANDOM%"
+:claim
 rem The folder is this run's only if this mkdir made it; only then does the run delete it.
 (call )
 mkdir "%TESSARUNE_SCRATCH%" >nul 2>&1
@@ -71,7 +80,7 @@ exit /b 0
 echo The checks refuse to run: they cannot work in their own folder "%~dp0"; unpack them to a folder on a local drive whose path holds no %%.
 exit /b 2
 :nodrive
-echo The checks refuse to run: %%SystemDrive%% is not a drive letter and a colon; set TESSARUNE_SCRATCH.
+echo The checks refuse to run: %%SystemDrive%% is not set; set TESSARUNE_SCRATCH.
 exit /b 2
 :taken
 echo The checks refuse to run: the scratch folder "%TESSARUNE_SCRATCH%" is there already or cannot be made.

@@ -12,8 +12,11 @@
 namespace {
 
 const char kDefaultDrive[] = "Q:";
-// run-checks.cmd's scratch folder, when none is given, is made below this drive's root.
+// run-checks.cmd's scratch folder, when none is given, is made below this drive's root:
+// its own %SystemDrive%, which it hands on under a name of the kit's, as Wine gives its
+// programs one of their own.
 const char kSystemDriveVariable[] = "SystemDrive";
+const char kScriptsSystemDriveVariable[] = "TESSARUNE_SYSTEM_DRIVE";
 // What run-checks.cmd puts before the scratch folder's drive letter for its default share.
 const char kDerivedShareStart[] = "\\\\localhost\\";
 // What a name in a path of the settings may hold besides letters and digits of any script:
@@ -98,16 +101,19 @@ std::wstring WideSetting(const char *variable) {
 }
 
 // A setting as the refusal quotes it, on its one line: control characters as "?".
-std::string ShownSetting(const char *variable) {
+std::string ShownSetting(const char *variable, const char *shownAs = nullptr) {
     std::wstring value = WideSetting(variable);
     std::replace_if(value.begin(), value.end(), [](wchar_t c) { return c < 0x20; }, L'?');
-    return std::string(variable) + " is \"" + Utf8(value) + "\"";
+    return std::string(shownAs ? shownAs : variable) + " is \"" + Utf8(value) + "\"";
 }
 
 // The folder that is to hold the scratch folder; the scratch folder's own form first.
 std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
     const std::wstring scratch = WideSetting(kScratchVariable);
-    const std::wstring systemDrive = WideSetting(kSystemDriveVariable);
+    const char *systemDriveVariable = WideSetting(kScriptsSystemDriveVariable).empty()
+                                          ? kSystemDriveVariable
+                                          : kScriptsSystemDriveVariable;
+    const std::wstring systemDrive = WideSetting(systemDriveVariable);
     if (scratch.empty() && !WideSetting(kDriveVariable).empty()) {
         return std::string(kDriveVariable) + " is set without " + kScratchVariable +
                ": set both, the drive mapped to that folder, or neither";
@@ -119,8 +125,8 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
         *parent = systemDrive + L"\\";
         return IsDrive(systemDrive) && IsOnLocalDrive(*parent)
                    ? ""
-                   : ShownSetting(kSystemDriveVariable) + ": give the scratch folder as " +
-                         kScratchVariable;
+                   : ShownSetting(systemDriveVariable, "%SystemDrive%") +
+                         ": give the scratch folder as " + kScratchVariable;
     }
     // run-checks.cmd reaches it as \\localhost\X$\... too, unless a share is given.
     const bool shareGiven = !WideSetting(kShareVariable).empty();

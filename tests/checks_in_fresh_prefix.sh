@@ -44,8 +44,9 @@
 #                   %TMP% and %TEMP% longer than a path may be, a share, relative, with
 #                   forward slashes
 #   scratch-long    TESSARUNE_SCRATCH too long for the share run-checks.cmd makes of it
-#   system-drive    %SystemDrive% a path, in run-checks.cmd's environment only, as Wine
-#                   gives programs a %SystemDrive% of its own
+#   system-drive, system-drive-quote
+#                   %SystemDrive% a path, a quote and commands after it, in run-checks.cmd's
+#                   environment only, as Wine gives programs a %SystemDrive% of its own
 #   kit-percent     the kit unpacked in C:\k%OS%, a test program in C:\kWindows_NT
 #   kit-share       the kit started from a share
 # In every case each file and folder outside Wine's own, and each uninstall entry of both
@@ -300,10 +301,17 @@ kit-percent | kit-share)
         start='C:\start.cmd'
     fi
     ;;
-system-drive)
-    expect='%SystemDrive% is not a drive letter and a colon'
+system-drive | system-drive-quote)
+    expect='%SystemDrive% is "C:.sd1.sd2": give the scratch folder as TESSARUNE_SCRATCH\.$'
     unset TESSARUNE_DRIVE TESSARUNE_SCRATCH
     printf '@set "SystemDrive=C:\\sd1\\sd2"\r\n@%s\r\n' "$start" >"$prefix/drive_c/start.cmd"
+    if [ "$case" = system-drive-quote ]; then
+        # Set as Wine's cmd reads it: it acts on what the value brings once it stands in a
+        # line. The refusal shows it without its quotes, as the script hands it on.
+        expect='%SystemDrive% is "x & mkdir C:.pwned3 & rem ": give the scratch folder as TESSARUNE_SCRATCH\.$'
+        printf '@set SystemDrive=x^" ^& mkdir C:\\pwned3 ^& rem ^"\r\n@%s\r\n' "$start" \
+            >"$prefix/drive_c/start.cmd"
+    fi
     start='C:\start.cmd'
     ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
