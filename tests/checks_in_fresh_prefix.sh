@@ -6,7 +6,9 @@
 #   disposable      no Quendal, someone else's uninstall entry named like the checks' own,
 #                   and files in %TEMP% named like the checks' old ones: they run and end
 #                   "N passed, 0 failed, K skipped" (the default)
-#   records-others  others' delete-on-reboot records, as pairs: the same, the records kept
+#   records-others, records-terminator
+#                   others' delete-on-reboot records, as pairs, or only the closing empty
+#                   string: the same, the records kept
 #   gtest-env       the variables GoogleTest and other test runners read, naming a report,
 #                   a flag file, a shard's status file, an exit file over a user's files, and
 #                   a filter: one row runs, the closing line says it was a part, and the
@@ -22,6 +24,10 @@
 #   killed-run      what a run stopped part way leaves: its entry and its folder in %TEMP%,
 #                   and a Quendal folder that holds a customer's data: only the run's folder
 #                   is named as the run's to remove
+#   killed-run-own  the same, the Quendal folder the test product's, the run's folder
+#                   holding a user's file: only the Quendal folder is named the run's
+#   stranger-during another program writes into a folder a test has put at the scratch
+#                   drive's root: its file stays, and a line names what the run left
 #   stranger-file   another program writes into the scratch folder run-checks.cmd has just
 #                   made: that file, and so the folder, stay
 #   kit-names       files of the checks' own names in the scratch folder
@@ -49,6 +55,8 @@
 #                   environment only, as Wine gives programs a %SystemDrive% of its own
 #   kit-percent     the kit unpacked in C:\k%OS%, a test program in C:\kWindows_NT
 #   kit-share       the kit started from a share
+#   kit-percent-direct
+#                   the test program in C:\k%OS%, started by Windows, not by cmd
 # In every case each file and folder outside Wine's own, and each uninstall entry of both
 # registry views, is as it was, and so are the delete-on-reboot records but for the run's
 # own, where the checks cannot tell them apart.
@@ -127,7 +135,10 @@ quendal_entry() {
 expect=''
 # What the closing line says after the counts, where only a part of the suite runs.
 part=''
+# A line the run must print, where it leaves what it did not make.
+left=''
 stranger=''
+direct=''
 # Others' records, | for a NUL: two pairs, one a deletion, and the closing empty string.
 others='\??\C:\others\a.tmp||\??\C:\others\b.tmp|\??\C:\others\b.new||'
 case $case in
@@ -138,11 +149,23 @@ disposable)
     echo kept >"$temp/tessarune-test-copies/keep.txt"
     echo kept >"$temp/tessarune-test-stand-in.log"
     ;;
-records-others)
+records-others | records-terminator)
     # Only a removal by the engine's uninstaller, which leaves records of its own.
     export GTEST_FILTER='Products/RemovalTest.*/engine__bare_path'
     part=', of 1 tests a filter chose from [0-9]+'
-    put_records "$others"
+    if [ "$case" = records-others ]; then put_records "$others"; else put_records '|'; fi
+    ;;
+stranger-during)
+    # Another program, writing into the folder the run's test puts at the drive's root.
+    export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
+    part=', of 1 tests a filter chose from [0-9]+'
+    left='^Left as they are: .*scratch.*the scratch folder .* which holds scratch, which this run did not make\.$'
+    (for _ in $(seq 1200); do
+        [ -d "$prefix/drive_q/scratch" ] && [ ! -e "$prefix/drive_q/scratch/letter.txt" ] &&
+            echo "a stranger's" >"$prefix/drive_q/scratch/letter.txt"
+        sleep 0.05
+    done) &
+    stranger=$!
     ;;
 records-*)
     expect='the delete-on-reboot records, PendingFileRenameOperations in HKLM.SYSTEM.CurrentControlSet.Control.Session Manager, cannot be read as pairs'
@@ -180,19 +203,26 @@ quendal-entry | quendal-binary)
     fi
     quendal_entry
     ;;
-quendal-folder | stale-record | killed-run)
+quendal-folder | stale-record | killed-run | killed-run-own)
     expect="Quendal's folder .* is there"
     [ "$case" != stale-record ] || expect='the scratch folder .* holds tessarune-checks-installed-quendal'
     [ "$case" != stale-record ] || echo >"$prefix/drive_q/tessarune-checks-installed-quendal"
     mkdir -p "$product"
     echo "the customer's data" >"$product/quendal.dat"
     cp "$prefix/drive_c/checks/quendal_stand_in.exe" "$product/uninst.exe"
-    if [ "$case" = killed-run ]; then
+    if [ "$case" = killed-run ] || [ "$case" = killed-run-own ]; then
         expect='an earlier run of the checks may have stopped part way: uninstall entries named as a run names its own, such as "TessaruneTest 0000ABCD00001234 Quendal" \(32-bit view\), which the checks cannot tell from anyone else.s; C:.Program Files \(x86\).Orvanex.Quendal, which holds what the test Quendal that run installed does not: not theirs to remove; C:.users.*.Temp.TessaruneTest-0000ABCD00001234, that run.s folder \(rmdir /s /q "C:.users.*.Temp.TessaruneTest-0000ABCD00001234"\); remove what is theirs and start again\.$'
         entry="$list\\TessaruneTest 0000ABCD00001234 Quendal"
         wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
         quendal_entry
         mkdir -p "$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234"
+        [ "$case" = killed-run ] ||
+            echo "the user's" >"$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234/notes.txt"
+    fi
+    if [ "$case" = killed-run-own ]; then
+        expect='an earlier run of the checks may have stopped part way: uninstall entries .*; C:.Program Files \(x86\).Orvanex.Quendal, the test Quendal that run installed \(rmdir /s /q "C:.Program Files \(x86\).Orvanex.Quendal"\); C:.users.*.Temp.TessaruneTest-0000ABCD00001234, which holds what that run.s folder does not: not theirs to remove; remove what is theirs and start again\.$'
+        rm "$product/quendal.dat"
+        printf '[Uninstall]\r\nEntry=TessaruneTest 0000ABCD00001234 Quendal\r\n' >"$product/uninst.ini"
     fi
     ;;
 kit-names)
@@ -240,7 +270,8 @@ scratch-quote | scratch-share)
     expect='TESSARUNE_SCRATCH is "'
     unset TESSARUNE_DRIVE
     [ "$case" = scratch-share ] && export TESSARUNE_DRIVE=Q: TESSARUNE_SCRATCH="$TESSARUNE_SHARE"
-    [ "$case" = scratch-quote ] && export TESSARUNE_SCRATCH='C:\nx" & mkdir C:\pwned & rem "'
+    # A quote alone decides: no other character of it is out of the form.
+    [ "$case" = scratch-quote ] && export TESSARUNE_SCRATCH='C:\nx" & mkdir pwned & rem "'
     ;;
 no-parent)
     expect='the folder that is to hold the scratch folder, C:\\kitparent\\, is not there'
@@ -287,9 +318,15 @@ stranger-file)
     done) &
     stranger=$!
     ;;
-kit-percent | kit-share)
+kit-percent | kit-share | kit-percent-direct)
     expect='they cannot work in their own folder '
-    if [ "$case" = kit-share ]; then
+    if [ "$case" = kit-percent-direct ]; then
+        # The test program itself, started by Windows and not by cmd, which names its
+        # folder as it is.
+        cp -r "$prefix/drive_c/checks" "$prefix/drive_c/k%OS%"
+        start='C:\k%OS%\tessarune_tests.exe'
+        direct=1
+    elif [ "$case" = kit-share ]; then
         cp -r "$prefix/drive_c/checks" "$prefix/drive_q/kit"
         start='\\tessarune\q\kit\run-checks.cmd'
     else
@@ -320,14 +357,18 @@ before=$(snapshot)
 records_before=$(records)
 
 status=0
-wine cmd /c "$start" >"$prefix.log" 2>&1 || status=$?
+if [ -n "$direct" ]; then
+    wine "$start" >"$prefix.log" 2>&1 || status=$?
+else
+    wine cmd /c "$start" >"$prefix.log" 2>&1 || status=$?
+fi
 if [ -n "$stranger" ]; then
     kill "$stranger" 2>/dev/null || true
     # The stranger's file must be there still; then it goes, with the folder it kept.
-    for folder in "$prefix"/drive_c/TessaruneChecks-*; do
-        [ -f "$folder/letter.txt" ] || { echo "the stranger's file is gone"; exit 1; }
-        rm -r "$folder"
-    done
+    kept=$(echo "$prefix"/drive_c/TessaruneChecks-*)
+    [ "$case" != stranger-during ] || kept="$prefix/drive_q/scratch"
+    [ -f "$kept/letter.txt" ] || { echo "the stranger's file is gone"; exit 1; }
+    rm -r "$kept"
 fi
 after=$(snapshot)
 records_after=$(records)
@@ -343,6 +384,10 @@ if [ "$before" != "$after" ]; then
 fi
 [ "$records_before" = "$records_after" ] ||
     { echo "the records changed: $records_before, then $records_after"; exit 1; }
+if [ -n "$left" ] && ! printf '%s\n' "$output" | grep -qE "$left"; then
+    echo "no line saying what the run left: $left"
+    exit 1
+fi
 if [ -z "$expect" ]; then
     if [ "$status" -ne 0 ] ||
         ! printf '%s\n' "$summary" | grep -qE "^[1-9][0-9]* passed, 0 failed, [0-9]+ skipped$part\$"; then
