@@ -28,6 +28,53 @@ const char kSettingsArgument[] = "--tessarune_settings";
 // closing line says when a run tested a part.
 const char *const kTestRunnerVariables[] = {"GTEST_", "TEST_", "TESTBRIDGE_", "XML_OUTPUT_FILE"};
 const char kFilterVariable[] = "GTEST_FILTER";
+// A row that stalls would hold its table, and a run of the kit, for good: past this it is
+// named, and the run ends.
+const DWORD kRowLimitMs = 5 * 60 * 1000;
+const DWORD kWatchIntervalMs = 1000;
+const int kStalledStatus = 3;
+
+// The row under way, and when it began (0: none), for the watchdog's thread.
+CRITICAL_SECTION gRowLock;
+char gRow[512];
+DWORD gRowStart = 0;
+
+struct RowWatch : testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo &row) override {
+        EnterCriticalSection(&gRowLock);
+        snprintf(gRow, sizeof gRow, "%s.%s", row.test_suite_name(), row.name());
+        gRowStart = GetTickCount() | 1;
+        LeaveCriticalSection(&gRowLock);
+    }
+    void OnTestEnd(const testing::TestInfo &) override {
+        EnterCriticalSection(&gRowLock);
+        gRowStart = 0;
+        LeaveCriticalSection(&gRowLock);
+    }
+};
+
+DWORD WINAPI WatchRows(void *) {
+    for (;;) {
+        Sleep(kWatchIntervalMs);
+        EnterCriticalSection(&gRowLock);
+        if (gRowStart != 0 && GetTickCount() - gRowStart > kRowLimitMs) {
+            printf("\nThe row %s has run past %lu s: the run ends here, leaving what it made.\n",
+                   gRow, kRowLimitMs / 1000);
+            fflush(stdout);
+            ExitProcess(kStalledStatus);
+        }
+        LeaveCriticalSection(&gRowLock);
+    }
+}
+
+void StartWatchingRows() {
+    InitializeCriticalSection(&gRowLock);
+    testing::UnitTest::GetInstance()->listeners().Append(new RowWatch);
+    HANDLE watch = CreateThread(nullptr, 0, WatchRows, nullptr, 0, nullptr);
+    if (watch) {
+        CloseHandle(watch);
+    }
+}
 
 void SetTestSettings(const std::string &filter) {
     GTEST_FLAG_SET(also_run_disabled_tests, false);
@@ -136,6 +183,7 @@ int main(int argc, char **argv) {
     if (settingsOnly) {
         return 0;
     }
+    StartWatchingRows();
     const int status = RUN_ALL_TESTS();
     if (!ReleaseRunFolder()) {
         printf("Their own delete-on-reboot records remain: PendingFileRenameOperations holds "
