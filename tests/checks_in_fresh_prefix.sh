@@ -14,9 +14,10 @@
 #                   a filter: one row runs, the closing line says it was a part, and the
 #                   user's files stay as they were
 #   gtest-env-case  the same in other letter case
-#   stranger-link   another program links a folder of the user's into the run's folder in
-#                   %TEMP% under a name the engine's uninstaller gives its copy: the run
-#                   passes, and the user's program in that folder stays
+#   stranger-link, stranger-names
+#                   another program links a folder of the user's into the run's folder in
+#                   %TEMP% under a name the engine's uninstaller gives its copy, or makes a
+#                   folder of its own there: the run passes, and the program in it stays
 #   stranger-scratch-link
 #                   another program links a folder of the user's into the scratch folder
 #                   under the name a test installs into: the user's files stay as they were
@@ -87,7 +88,7 @@ manager='HKLM\System\CurrentControlSet\Control\Session Manager'
 entry="$list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
 # A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
-rm -rf "$prefix"
+rm -rf "$prefix" "$prefix.stranger"
 if [ "$case" = template ]; then
     sh "$wine_prefix" "$prefix" run cmd /c exit
     WINEPREFIX="$prefix" wineserver -w
@@ -390,10 +391,10 @@ system-drive | system-drive-quote)
     fi
     start='C:\start.cmd'
     ;;
-stranger-link)
-    # Another program of the user's links a folder of its own into the run's folder in
-    # %TEMP% under the name the engine's uninstaller gives its copy: the folder's program
-    # stays.
+stranger-link | stranger-names)
+    # Another program of the user's puts a folder of its own into the run's folder in
+    # %TEMP% under the name the engine's uninstaller gives its copy, or links one there:
+    # the folder's program stays.
     export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
     part=', of 1 tests a filter chose from [0-9]+'
     vendor="$prefix/drive_c/users/Public/Documents/vendor"
@@ -401,9 +402,18 @@ stranger-link)
     echo "the user's" >"$vendor/Uninstall.exe"
     guarded="$vendor/Uninstall.exe"
     temp=$(echo "$prefix"/drive_c/users/*/Temp)
+    # Found again when the run has ended, in the run's folder, which has its id.
+    [ "$case" = stranger-link ] || guarded="$temp/TessaruneTest-*/~nsuZ.tmp/Uninstall.exe"
     (for _ in $(seq 1200); do
         for folder in "$temp"/TessaruneTest-*; do
-            [ -d "$folder" ] && [ ! -L "$folder/~nsuZ.tmp" ] && ln -s "$vendor" "$folder/~nsuZ.tmp"
+            [ -d "$folder" ] && [ ! -e "$folder/~nsuZ.tmp" ] || continue
+            if [ "$case" = stranger-link ]; then
+                ln -s "$vendor" "$folder/~nsuZ.tmp"
+            else
+                mkdir "$folder/~nsuZ.tmp"
+                echo "the user's" >"$folder/~nsuZ.tmp/Uninstall.exe" &&
+                    echo "put into $folder" >"$prefix.stranger"
+            fi
         done
         sleep 0.05
     done) &
@@ -476,7 +486,8 @@ if [ -n "$stranger" ]; then
     kill "$stranger" 2>/dev/null || true
 fi
 if [ -n "$guarded" ]; then
-    [ -f "$guarded" ] || { echo "the file $guarded is gone"; exit 1; }
+    guarded=$(echo $guarded)
+    [ -f "$guarded" ] || { echo "the file $guarded is gone"; cat "$prefix.stranger" 2>/dev/null; exit 1; }
     # What the stranger made goes before the snapshot; a link, not what it names.
     rm -rf "$product/letter.txt" "$(echo "$prefix"/drive_c/users/*/Temp)"/TessaruneTest-* \
         "$prefix/drive_q/Quendal"
