@@ -30,9 +30,27 @@ bool IsThere(const std::wstring &path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A folder only when that leaves nothing in it: RemoveDirectoryW takes no other.
+// Whether a folder on the way to path is a link (a junction, a symbolic link): what lies
+// behind it is not what the run made, whatever the name.
+bool IsBehindLink(const std::wstring &path) {
+    for (size_t at = path.rfind(L'\\'); at != std::wstring::npos && at > 7;
+         at = path.rfind(L'\\', at - 1)) {
+        const DWORD attributes = GetFileAttributesW(path.substr(0, at).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A folder only when that leaves nothing in it: RemoveDirectoryW takes no other. A link
+// itself goes, never what it leads to.
 bool DeleteOne(const std::wstring &path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && IsBehindLink(path)) {
+        return false;
+    }
     return attributes == INVALID_FILE_ATTRIBUTES ||
            ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
                                                      : DeleteFileW(path.c_str())) != 0;
@@ -153,6 +171,21 @@ void RemoveMade(const std::string &folder) {
         }
         Sleep(100);
     }
+}
+
+bool IsMade(const std::string &path) {
+    const std::wstring wide = LongPath(path);
+    for (const std::wstring &made : gMade) {
+        if (_wcsicmp(made.c_str(), wide.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsLink(const std::string &path) {
+    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 std::vector<std::string> MadeAndLeft() {

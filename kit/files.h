@@ -27,5 +27,7 @@ bool RenameFolder(const std::string &from, const std::string &to);
 // What was made at folder or below it, which goes; what cannot go stays noted.
 void RemoveMade(const std::string &folder);
 std::vector<std::string> MadeAndLeft();  // noted, and still there
+bool IsMade(const std::string &path);  // noted as this run's
+bool IsLink(const std::string &path);  // a junction or a symbolic link
 
 #endif

@@ -12,6 +12,16 @@ namespace {
 
 // Whether the product folder's parent was there before the run's install.
 bool gProductParentExisted = true;
+// The bytes of the programs the run installed.
+std::vector<std::string> gInstalledPrograms;
+
+// The folder of the test program and the programs that ship with it.
+std::string TestProgramsFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string program(path, length < sizeof path ? length : 0);
+    return program.substr(0, std::min(program.rfind('\\'), program.size()));
+}
 
 std::wstring ProductParent() {
     const std::wstring folder = WideName(ProductFolder());
@@ -62,16 +72,29 @@ bool BeginProductInstall() {
     return !PathExists(ProductFolder());
 }
 
-// The folder was not there before the install: what is in it as the install ends, the
-// install made.
-void EndProductInstall() {
+// The files the install makes, by their names: another program may have written into the
+// folder as soon as it was there. The programs among them are remembered by their bytes,
+// to tell the copies they make of themselves from others' files.
+void EndProductInstall(const std::vector<std::string> &names) {
     if (!gProductParentExisted) {
         NoteMade(Utf8(ProductParent()));
     }
     NoteMade(ProductFolder());
-    for (const std::wstring &name : NamesIn(WideName(ProductFolder()))) {
-        NoteMade(ProductFolder() + "\\" + Utf8(name));
+    for (const std::string &name : names) {
+        const std::string path = ProductFolder() + "\\" + name;
+        NoteMade(path);
+        if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0) {
+            gInstalledPrograms.push_back(FileContents(path));
+        }
     }
+}
+
+bool IsInstalledProgram(const std::string &path) {
+    const std::string bytes = FileContents(path);
+    return !bytes.empty() &&
+           (bytes == FileContents(TestProgramsFolder() + "\\quendal_stand_in.exe") ||
+            std::find(gInstalledPrograms.begin(), gInstalledPrograms.end(), bytes) !=
+                gInstalledPrograms.end());
 }
 
 void RemoveInstalledProduct() {
@@ -85,7 +108,11 @@ void RemoveInstalledProduct() {
 
 bool HoldsOnlyTestProduct(const std::string &folder, const std::string &entryStart) {
     const std::vector<std::wstring> names = NamesIn(WideName(folder));
+    char uninstaller[MAX_PATH] = "";
+    GetPrivateProfileStringA("Quendal", "Uninstaller", "", uninstaller, sizeof uninstaller,
+                             (folder + "\\" + kEngineSettings).c_str());
     return SettingsEntry(folder).compare(0, entryStart.size(), entryStart) == 0 &&
-           std::all_of(names.begin(), names.end(),
-                       [](const std::wstring &name) { return IsTestProductFile(Utf8(name)); });
+           std::all_of(names.begin(), names.end(), [&](const std::wstring &name) {
+               return IsTestProductFile(Utf8(name)) || Utf8(name) == uninstaller;
+           });
 }

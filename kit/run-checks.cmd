@@ -1,12 +1,14 @@
 @echo off
 rem Tessarune's behaviour checks, for a disposable Windows machine only: they write uninstall
-rem entries under HKLM and a folder under the system drive, and install and remove a test
-rem Quendal in Program Files. Run it as an administrator from the folder it was unpacked
-rem into. It ends with "N passed, M failed, K skipped" and exit status 0 when nothing
-rem failed; refusing, with one line saying why and exit status 2, leaving nothing behind.
+rem entries under HKLM and a folder at the root of this folder's drive, and install and
+rem remove a test Quendal in Program Files. Run it as an administrator from the folder it
+rem was unpacked into. It ends with "N passed, M failed, K skipped" and exit status 0 when
+rem nothing failed; refusing, with one line saying why and exit status 2, leaving nothing
+rem behind.
 rem   TESSARUNE_SCRATCH  a new folder for this run, in a folder that exists (default
-rem                      %SystemDrive%\TessaruneChecks-N); the run makes it, and deletes it
-rem                      at its end when nothing of anyone else's is in it
+rem                      TessaruneChecks-N at the root of this folder's drive); the run
+rem                      makes it, and deletes it at its end when nothing of anyone else's
+rem                      is in it
 rem   TESSARUNE_DRIVE    a drive letter and colon (T:) you have mapped to an empty
 rem                      TESSARUNE_SCRATCH yourself; without it the run maps the first of
 rem                      T: to J: that subst maps
@@ -16,7 +18,6 @@ rem The names this script sets for itself, and those cmd fills in itself only wh
 rem environment does not hold them: whatever the environment held under them goes.
 set "kit="
 set "status="
-set "TESSARUNE_SYSTEM_DRIVE="
 set "errorlevel="
 set "RANDOM="
 rem Wine's cmd runs what follows || and && whatever the result, and some of its commands
@@ -37,15 +38,11 @@ rem Every setting in its form, or one line saying why not, before anything here 
 if errorlevel 1 exit /b 2
 if defined TESSARUNE_DRIVE goto given
 if defined TESSARUNE_SCRATCH goto claim
-rem Wine gives its programs a %SystemDrive% of their own, whatever this script holds, and
-rem its cmd acts on what a value brings once the value stands in the line: the script's own
-rem goes to the test program without its quotes, between quotes, and is checked there
-rem before the script uses it. (On Windows the test program has checked it already.)
-set "TESSARUNE_SYSTEM_DRIVE=%SystemDrive:"=%"
-if not defined TESSARUNE_SYSTEM_DRIVE goto nodrive
-"%kit%tessarune_tests.exe" --tessarune_settings
-if errorlevel 1 exit /b 2
-set "TESSARUNE_SCRATCH=%TESSARUNE_SYSTEM_DRIVE%\TessaruneChecks-%RANDOM%%RANDOM%"
+rem At the root of this folder's drive, which the checks above have made sure of: Wine
+rem gives its programs a %SystemDrive% of their own, whatever this script holds, and its
+rem cmd expands what a value holds again, so that no value of the environment is safe to
+rem use here unchecked.
+set "TESSARUNE_SCRATCH=%kit:~0,2%\TessaruneChecks-%RANDOM%%RANDOM%"
 :claim
 rem The folder is this run's only if this mkdir made it; only then does the run delete it.
 (call )
@@ -78,9 +75,6 @@ if not errorlevel 1 set "TESSARUNE_DRIVE=%1:"
 exit /b 0
 :nofolder
 echo The checks refuse to run: they cannot work in their own folder "%~dp0"; unpack them to a folder on a local drive whose path holds no %%.
-exit /b 2
-:nodrive
-echo The checks refuse to run: %%SystemDrive%% is not set; set TESSARUNE_SCRATCH.
 exit /b 2
 :taken
 echo The checks refuse to run: the scratch folder "%TESSARUNE_SCRATCH%" is there already or cannot be made.

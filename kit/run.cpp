@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files.h"
+#include "product.h"
 #include "reboot_records.h"
 #include "run.h"
 
@@ -43,17 +44,19 @@ namespace {
 
 // What the run's programs make in its folder, by the names they make it under: the
 // stand-in's log, the folder of its copies (GetTempFileName's names), the copy of itself
-// the engine's uninstaller starts (~nsuA.tmp\Un_A.exe). "*" stands for any text.
+// the engine's uninstaller starts (~nsuA.tmp\Un_A.exe); and the command tests' folder.
+// "*" stands for any text. A copy is the run's only where its bytes are those of a program
+// the run installed: another program may put files of those names there too.
 struct ProgramsName {
     const wchar_t *name;
-    const wchar_t *inside;  // the files in it, for a folder
+    const wchar_t *inside;  // the copies in it, for a folder; nullptr: a file, or nothing in it
 };
 const ProgramsName kProgramsNames[] = {
     {L"tessarune-test-stand-in.log", nullptr},
     {L"tessarune-test-copies", L"qun*.tmp"},
     {L"~nsu*.tmp", L"Un*.exe"},
+    {L"tessarune-command-test", nullptr},
 };
-
 
 bool Matches(const std::wstring &name, const wchar_t *pattern) {
     const wchar_t *star = wcschr(pattern, L'*');
@@ -66,24 +69,44 @@ bool Matches(const std::wstring &name, const wchar_t *pattern) {
            _wcsicmp(name.c_str() + name.size() - after, star + 1) == 0;
 }
 
+const ProgramsName *KnownName(const std::wstring &name) {
+    for (const ProgramsName &known : kProgramsNames) {
+        if (Matches(name, known.name)) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+// The copies in a folder of a known name, by their names and bytes; none behind a link.
+std::vector<std::string> CopiesIn(const std::string &folder, const ProgramsName &known) {
+    std::vector<std::string> copies;
+    if (!known.inside || IsLink(folder)) {
+        return copies;
+    }
+    for (const std::wstring &name : NamesIn(WideName(folder))) {
+        const std::string path = folder + "\\" + Utf8(name);
+        if (Matches(name, known.inside) && !IsLink(path) && IsInstalledProgram(path)) {
+            copies.push_back(path);
+        }
+    }
+    return copies;
+}
+
 // Those of them that are there, and nothing else, are noted as made; the paths at the
-// folder's top.
+// folder's top. A folder goes only when that empties it.
 std::vector<std::string> NoteProgramsFiles() {
     std::vector<std::string> noted;
     for (const std::wstring &name : NamesIn(WideName(RunFolder()))) {
-        for (const ProgramsName &known : kProgramsNames) {
-            if (!Matches(name, known.name)) {
-                continue;
-            }
-            const std::string path = RunFolder() + "\\" + Utf8(name);
-            NoteMade(path);
-            noted.push_back(path);
-            for (const std::wstring &file : known.inside ? NamesIn(WideName(path))
-                                                          : std::vector<std::wstring>()) {
-                if (Matches(file, known.inside)) {
-                    NoteMade(path + "\\" + Utf8(file));
-                }
-            }
+        const ProgramsName *known = KnownName(name);
+        if (!known) {
+            continue;
+        }
+        const std::string path = RunFolder() + "\\" + Utf8(name);
+        NoteMade(path);
+        noted.push_back(path);
+        for (const std::string &copy : CopiesIn(path, *known)) {
+            NoteMade(copy);
         }
     }
     return noted;
@@ -108,21 +131,10 @@ bool ReleaseRunFolder() {
 bool HoldsOnlyRunsFiles(const std::string &folder) {
     const std::vector<std::wstring> names = NamesIn(WideName(folder));
     return std::all_of(names.begin(), names.end(), [&](const std::wstring &name) {
-        const ProgramsName *known = std::find_if(
-            std::begin(kProgramsNames), std::end(kProgramsNames),
-            [&](const ProgramsName &program) { return Matches(name, program.name); });
-        if (Utf8(name) == kCommandTestsFolder) {
-            return true;
-        }
-        if (known == std::end(kProgramsNames)) {
-            return false;
-        }
-        const std::vector<std::wstring> files =
-            known->inside ? NamesIn(WideName(folder + "\\" + Utf8(name)))
-                          : std::vector<std::wstring>();
-        return std::all_of(files.begin(), files.end(), [&](const std::wstring &file) {
-            return Matches(file, known->inside);
-        });
+        const ProgramsName *known = KnownName(name);
+        const std::string path = folder + "\\" + Utf8(name);
+        return known && !IsLink(path) &&
+               NamesIn(WideName(path)).size() == CopiesIn(path, *known).size();
     });
 }
 

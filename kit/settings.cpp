@@ -12,11 +12,6 @@
 namespace {
 
 const char kDefaultDrive[] = "Q:";
-// run-checks.cmd's scratch folder, when none is given, is made below this drive's root:
-// its own %SystemDrive%, which it hands on under a name of the kit's, as Wine gives its
-// programs one of their own.
-const char kSystemDriveVariable[] = "SystemDrive";
-const char kScriptsSystemDriveVariable[] = "TESSARUNE_SYSTEM_DRIVE";
 // What run-checks.cmd puts before the scratch folder's drive letter for its default share.
 const char kDerivedShareStart[] = "\\\\localhost\\";
 // What a name in a path of the settings may hold besides letters and digits of any script:
@@ -107,13 +102,17 @@ std::string ShownSetting(const char *variable, const char *shownAs = nullptr) {
     return std::string(shownAs ? shownAs : variable) + " is \"" + Utf8(value) + "\"";
 }
 
+// The test program's own folder, which is the kit's.
+std::wstring KitFolder() {
+    wchar_t program[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring path(program, length < MAX_PATH ? length : 0);
+    return path.substr(0, std::min(path.rfind(L'\\'), path.size()));
+}
+
 // The folder that is to hold the scratch folder; the scratch folder's own form first.
 std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
     const std::wstring scratch = WideSetting(kScratchVariable);
-    const char *systemDriveVariable = WideSetting(kScriptsSystemDriveVariable).empty()
-                                          ? kSystemDriveVariable
-                                          : kScriptsSystemDriveVariable;
-    const std::wstring systemDrive = WideSetting(systemDriveVariable);
     if (scratch.empty() && !WideSetting(kDriveVariable).empty()) {
         return std::string(kDriveVariable) + " is set without " + kScratchVariable +
                ": set both, the drive mapped to that folder, or neither";
@@ -122,11 +121,9 @@ std::string ReasonToRefuseScratch(bool beforeDefaults, std::wstring *parent) {
         return std::string(kScratchVariable) + " is not set: start the checks with run-checks.cmd";
     }
     if (scratch.empty()) {
-        *parent = systemDrive + L"\\";
-        return IsDrive(systemDrive) && IsOnLocalDrive(*parent)
-                   ? ""
-                   : ShownSetting(systemDriveVariable, "%SystemDrive%") +
-                         ": give the scratch folder as " + kScratchVariable;
+        // run-checks.cmd makes it at the root of the kit's own drive, which is checked first.
+        *parent = KitFolder().substr(0, 3);
+        return "";
     }
     // run-checks.cmd reaches it as \\localhost\X$\... too, unless a share is given.
     const bool shareGiven = !WideSetting(kShareVariable).empty();
@@ -179,11 +176,8 @@ std::string ReasonToRefuseTemp() {
 // Each setting in its form, whoever started the checks, and the folders they need there.
 std::string ReasonToRefuseSettings(bool beforeDefaults) {
     std::wstring parent;
-    wchar_t program[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    const std::wstring kit(program, length < MAX_PATH ? length : 0);
-    if (!IsKitFolder(kit.substr(0, kit.rfind(L'\\')))) {
-        return "they cannot work in their own folder " + Utf8(kit.substr(0, kit.rfind(L'\\'))) +
+    if (!IsKitFolder(KitFolder())) {
+        return "they cannot work in their own folder " + Utf8(KitFolder()) +
                ": unpack them to a folder on a local drive whose path holds no %";
     }
     std::string reason = ReasonToRefuseScratch(beforeDefaults, &parent);

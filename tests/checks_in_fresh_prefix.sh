@@ -66,8 +66,8 @@
 #   scratch-long    TESSARUNE_SCRATCH too long for the share run-checks.cmd makes of it
 #   system-drive, system-drive-quote, system-drive-again
 #                   %SystemDrive% a path, a quote and commands after it, a % naming a
-#                   variable that holds them, in run-checks.cmd's environment only, as Wine
-#                   gives programs a %SystemDrive% of its own
+#                   variable that holds them, in run-checks.cmd's environment: it uses none
+#                   of it, and reaches subst as in unmapped
 #   kit-percent     the kit unpacked in C:\k%OS%, a test program in C:\kWindows_NT
 #   kit-share       the kit started from a share
 #   kit-percent-direct
@@ -378,17 +378,19 @@ kit-percent | kit-share | kit-percent-direct)
         start='C:\start.cmd'
     fi
     ;;
-system-drive | system-drive-quote)
-    expect='%SystemDrive% is "C:.sd1.sd2": give the scratch folder as TESSARUNE_SCRATCH\.$'
-    unset TESSARUNE_DRIVE TESSARUNE_SCRATCH
-    printf '@set "SystemDrive=C:\\sd1\\sd2"\r\n@%s\r\n' "$start" >"$prefix/drive_c/start.cmd"
-    if [ "$case" = system-drive-quote ]; then
-        # Set as Wine's cmd reads it: it acts on what the value brings once it stands in a
-        # line. The refusal shows it without its quotes, as the script hands it on.
-        expect='%SystemDrive% is "x & mkdir C:.pwned3 & rem ": give the scratch folder as TESSARUNE_SCRATCH\.$'
-        printf '@set SystemDrive=x^" ^& mkdir C:\\pwned3 ^& rem ^"\r\n@%s\r\n' "$start" \
-            >"$prefix/drive_c/start.cmd"
-    fi
+system-drive | system-drive-quote | system-drive-again)
+    # %SystemDrive% a path, a quote and commands after it, a % naming a variable that
+    # holds them, as Wine's cmd reads each: run-checks.cmd uses none of it, and makes its
+    # scratch folder at the root of its own folder's drive (where Wine's subst maps
+    # nothing).
+    expect='drive T: does not show the scratch folder C:\\TessaruneChecks-[0-9]+\.$'
+    unset TESSARUNE_DRIVE TESSARUNE_SCRATCH TESSARUNE_SHARE
+    case $case in
+    system-drive) value='"SystemDrive=C:\\sd1\\sd2"' ;;
+    system-drive-quote) value='SystemDrive=x^" ^& mkdir C:\\pwned3 ^& rem ^"' ;;
+    system-drive-again) value='Y=x^" ^& mkdir C:\\pwned4 ^& rem ^"\r\n@set SystemDrive=%%%%Y%%%%' ;;
+    esac
+    printf "@set $value\r\n@%s\r\n" "$start" >"$prefix/drive_c/start.cmd"
     start='C:\start.cmd'
     ;;
 stranger-link | stranger-names)
@@ -441,6 +443,7 @@ stranger-scratch-link)
     # were, whatever the test then finds.
     export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
     counts='[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped'
+    part=', of 1 tests a filter chose from [0-9]+'
     may_fail=1
     project="$prefix/drive_c/users/Public/Documents/project"
     mkdir -p "$project"
@@ -462,14 +465,6 @@ killed-run-tests)
     run="$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234"
     mkdir -p "$run/tessarune-command-test"
     echo "the user's" >"$run/tessarune-command-test/thesis.txt"
-    ;;
-system-drive-again)
-    # A value whose % names another variable, which Wine's cmd may expand once more.
-    expect='%SystemDrive% is "%Y%": give the scratch folder as TESSARUNE_SCRATCH\.$'
-    unset TESSARUNE_DRIVE TESSARUNE_SCRATCH
-    printf '@set Y=x^" ^& mkdir C:\\pwned4 ^& rem ^"\r\n@set SystemDrive=%%%%Y%%%%\r\n@%s\r\n' "$start" \
-        >"$prefix/drive_c/start.cmd"
-    start='C:\start.cmd'
     ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac

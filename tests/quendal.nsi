@@ -75,6 +75,7 @@ Section "Quendal"
   WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "WindowDelay" "$WindowDelay"
   WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Window" "$Window"
   WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Linger" "$Linger"
+  WriteINIStr "$INSTDIR\quendal.ini" "Quendal" "Uninstaller" "$Uninstaller"
   WriteUninstaller "$INSTDIR\$Uninstaller"
 
   StrCpy $1 "$\"$INSTDIR\$Uninstaller$\""
@@ -93,9 +94,16 @@ Section "Uninstall"
   SetAutoClose true
   ReadINIStr $0 "$INSTDIR\quendal.ini" "Quendal" "Entry"
   ReadINIStr $1 "$INSTDIR\quendal.ini" "Quendal" "Linger"
+  ReadINIStr $2 "$INSTDIR\quendal.ini" "Quendal" "Uninstaller"
   Sleep ${WORK_MS}
   SetOutPath "$TEMP"
-  RMDir /r "$INSTDIR"
+  ; What the install made, by its names, and the folder only when that empties it: another
+  ; program may have written into it.
+  Delete "$INSTDIR\quendal.dat"
+  StrCmp $2 "" +2
+    Delete "$INSTDIR\$2"
+  Delete "$INSTDIR\quendal.ini"
+  RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}\$0"
   StrCmp $1 "" +2
     Exec '"$1" /linger=${LINGER_MS}'

@@ -195,20 +195,52 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
 
 std::string StandInLogPath() { return TempPath(kStandInLogName); }
 
+namespace {
+
+std::vector<std::string> StandInFiles() {
+    std::vector<std::string> files = {kStandInSettings, kStandInUninstaller};
+    files.insert(files.end(), std::begin(kStandInProductFiles), std::end(kStandInProductFiles));
+    return files;
+}
+
+// A folder of the run's own to install into: one it made, or made now with the folders on
+// the way. A folder another program made, or a link to one, is not the run's to write into.
+bool MakeInstallFolder(const std::string &folder) {
+    // The scratch drive's root is the run's: the guard found it empty.
+    if (folder == ScratchDrive() + "\\") {
+        return true;
+    }
+    if (PathExists(folder)) {
+        return IsMade(folder) && !IsLink(folder);
+    }
+    for (size_t at = folder.find('\\', 3); at != std::string::npos;
+         at = folder.find('\\', at + 1)) {
+        if (!PathExists(folder.substr(0, at)) && !MakeFolder(folder.substr(0, at))) {
+            return false;
+        }
+    }
+    return MakeFolder(folder);
+}
+
+// The engine's option's value, up to the next " /" (see below); fallback without one.
+std::string EngineOption(const std::string &options, const std::string &name,
+                         const std::string &fallback) {
+    const size_t at = options.find(name);
+    if (at == std::string::npos) {
+        return fallback;
+    }
+    const size_t start = at + name.size();
+    return options.substr(start, options.find(" /", start) - start);
+}
+
+}  // namespace
+
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory) {
     const bool product = folder == ProductFolder();
-    if (product && !BeginProductInstall()) {
+    if (product ? !BeginProductInstall() : !MakeInstallFolder(folder)) {
         return false;
     }
-    // The folders on the way that the install is to make, outermost first.
-    std::vector<std::string> made;
-    for (size_t at = folder.find('\\', 3); !PathExists(folder) && at != std::string::npos;
-         at = folder.find('\\', at + 1)) {
-        made.push_back(folder.substr(0, at));
-    }
-    made.push_back(folder);
-    made.erase(std::remove_if(made.begin(), made.end(), PathExists), made.end());
     const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
                                           Quoted(std::string("/entry=") + ProductEntry()) +
@@ -216,15 +248,11 @@ bool InstallProduct(const std::string &folder, const std::string &options,
                                           options,
                                       directory);
     if (product) {
-        EndProductInstall();
+        EndProductInstall(StandInFiles());
     } else {
-        made.push_back(folder + "\\" + kStandInSettings);
-        made.push_back(folder + "\\" + kStandInUninstaller);
-        for (const char *name : kStandInProductFiles) {
-            made.push_back(folder + "\\" + name);
-        }
-        for (const std::string &path : made) {
-            NoteMade(path);
+        const std::string separator = folder.back() == '\\' ? "" : "\\";
+        for (const std::string &name : StandInFiles()) {
+            NoteMade(folder + separator + name);
         }
     }
     return run.exitCode == 0 && EntryExists(ProductEntry());
@@ -240,7 +268,8 @@ bool InstallRealProduct(const std::string &options) {
                                           " /S /ENTRY=" + ProductEntry() + " " + options +
                                           " /D=" + ProductFolder(),
                                       TestDirectory());
-    EndProductInstall();
+    EndProductInstall({"quendal.dat", kEngineSettings,
+                       EngineOption(options, "/UNINSTALLER=", kStandInUninstaller)});
     return run.exitCode == 0 && EntryExists(ProductEntry());
 }
 
