@@ -14,6 +14,7 @@
 #                   a filter: one row runs, the closing line says it was a part, and the
 #                   user's files stay as they were
 #   gtest-env-case  the same in other letter case
+#   gtest-none      a filter that leaves no test to run: the run ends with status 1
 #   stranger-link, stranger-names
 #                   another program links a folder of the user's into the run's folder in
 #                   %TEMP% under a name the engine's uninstaller gives its copy, or makes a
@@ -159,6 +160,8 @@ guarded=''
 counts='[1-9][0-9]* passed, 0 failed, [0-9]+ skipped'
 # Set where what a stranger does may make a test fail: the row judges what the run keeps.
 may_fail=''
+# Set where the run must end with a status other than 0.
+must_fail=''
 direct=''
 # Others' records, | for a NUL: two pairs, one a deletion, and the closing empty string.
 others='\??\C:\others\a.tmp||\??\C:\others\b.tmp|\??\C:\others\b.new||'
@@ -205,6 +208,14 @@ records-*)
             /d 5c003f003f005c00430000000000
         ;;
     esac
+    ;;
+gtest-none)
+    # A filter that leaves nothing to test: the run has not passed.
+    export GTEST_FILTER='-*'
+    counts='0 passed, 0 failed, 0 skipped'
+    part=', of 0 tests a filter chose from [0-9]+'
+    may_fail=1
+    must_fail=1
     ;;
 gtest-env-case)
     # The same variables in other letter case, which the C runtime's getenv finds too.
@@ -514,6 +525,7 @@ if [ -n "$left" ] && ! printf '%s\n' "$output" | grep -qE "$left"; then
 fi
 if [ -z "$expect" ]; then
     if { [ "$status" -ne 0 ] && [ -z "$may_fail" ]; } ||
+        { [ "$status" -eq 0 ] && [ -n "$must_fail" ]; } ||
         ! printf '%s\n' "$summary" | grep -qE "^$counts$part\$"; then
         printf '%s\n' "$output" | grep -E '^\[  FAILED|Failure' | head -20
         exit 1
