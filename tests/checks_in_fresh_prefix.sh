@@ -22,6 +22,8 @@
 #   stranger-scratch-link
 #                   another program links a folder of the user's into the scratch folder
 #                   under the name a test installs into: the user's files stay as they were
+#   stranger-swap   another program puts a link to a folder of the user's in the place of
+#                   a folder the run made: the user's file of a name the run made stays
 #   stranger-product, stranger-product-stand-in
 #                   another program writes into Quendal's folder as the test's install (the
 #                   engine's, the stand-in's) makes it: the removal test fails, the file stays
@@ -432,6 +434,28 @@ stranger-link | stranger-names)
     done) &
     stranger=$!
     ;;
+stranger-swap)
+    # Another program moves a folder the run made away once the test has installed into
+    # it, and links a folder of the user's, holding a file of the same name, in its place:
+    # what the run deletes by its names, it does not delete through the link.
+    export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
+    counts='[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped'
+    part=', of 1 tests a filter chose from [0-9]+'
+    may_fail=1
+    project="$prefix/drive_c/users/Public/Documents/project"
+    mkdir -p "$project"
+    echo "the user's" >"$project/quendal.dat"
+    guarded="$project/quendal.dat"
+    (for _ in $(seq 2400); do
+        if [ -f "$prefix/drive_q/Quendal/quendal.dat" ]; then
+            mv "$prefix/drive_q/Quendal" "$prefix/drive_q/Quendal-moved" &&
+                ln -s "$project" "$prefix/drive_q/Quendal"
+            exit 0
+        fi
+        sleep 0.02
+    done) &
+    stranger=$!
+    ;;
 stranger-product | stranger-product-stand-in)
     # Another program writes into Quendal's folder as soon as the test's install makes it:
     # the removal test fails for it, and the file stays.
@@ -496,7 +520,7 @@ if [ -n "$guarded" ]; then
     [ -f "$guarded" ] || { echo "the file $guarded is gone"; cat "$prefix.stranger" 2>/dev/null; exit 1; }
     # What the stranger made goes before the snapshot; a link, not what it names.
     rm -rf "$product/letter.txt" "$(echo "$prefix"/drive_c/users/*/Temp)"/TessaruneTest-* \
-        "$prefix/drive_q/Quendal"
+        "$prefix/drive_q/Quendal" "$prefix/drive_q/Quendal-moved"
     rmdir "$product" "$(dirname "$product")" 2>/dev/null || true
 elif [ -n "$stranger" ]; then
     # The stranger's file must be there still; then it goes, with the folder it kept.
