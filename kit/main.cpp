@@ -61,6 +61,9 @@ DWORD WINAPI WatchRows(void *) {
             printf("\nThe row %s has run past %lu s: the run ends here, leaving what it made.\n",
                    gRow, kRowLimitMs / 1000);
             fflush(stdout);
+            if (void *program = WatchedProgram()) {
+                TerminateProcess(program, kStalledStatus);
+            }
             ExitProcess(kStalledStatus);
         }
         LeaveCriticalSection(&gRowLock);

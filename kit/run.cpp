@@ -112,7 +112,16 @@ std::vector<std::string> NoteProgramsFiles() {
     return noted;
 }
 
+// Written by the thread that runs the rows, read by the one that watches them.
+void *volatile gWatchedProgram = nullptr;
+
 }  // namespace
+
+void WatchProgram(void *process) { InterlockedExchangePointer(&gWatchedProgram, process); }
+
+void *WatchedProgram() {
+    return InterlockedCompareExchangePointer(&gWatchedProgram, nullptr, nullptr);
+}
 
 bool ClaimRunFolder() {
     NoteRebootRecordsAtStart();

@@ -27,6 +27,10 @@ std::string TempPath(const char *name);  // in the run's folder
 inline constexpr char kCommandTestsFolder[] = "tessarune-command-test";
 // What the run's programs made in its folder, under the names they are known to make.
 void RemoveProgramsFiles();
+// The program a row runs now, nullptr when none: a row that stalls ends with it, as it
+// would hold the run's output open, and so whatever waits for the run.
+void WatchProgram(void *process);
+void *WatchedProgram();
 // Whether a run's folder holds nothing but what runs and their programs put there.
 bool HoldsOnlyRunsFiles(const std::string &folder);
 

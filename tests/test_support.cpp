@@ -175,6 +175,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
                                         &process);
     CloseHandle(writer);
     if (started) {
+        WatchProgram(process.hProcess);
         run.output = ReadToEnd(reader, process.hProcess, &run.outputEndTime);
     }
     CloseHandle(reader);
@@ -184,6 +185,7 @@ ProgramRun RunProgram(const std::string &commandLine, const std::string &directo
     if (WaitForSingleObject(process.hProcess, kRunTimeoutMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(process.hProcess, &run.exitCode);
     }
+    WatchProgram(nullptr);
     FILETIME created, exited, kernel, user;
     GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
     run.exitTime = Ticks(exited);
