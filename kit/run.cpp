@@ -70,12 +70,10 @@ bool Matches(const std::wstring &name, const wchar_t *pattern) {
 }
 
 const ProgramsName *KnownName(const std::wstring &name) {
-    for (const ProgramsName &known : kProgramsNames) {
-        if (Matches(name, known.name)) {
-            return &known;
-        }
-    }
-    return nullptr;
+    const ProgramsName *known =
+        std::find_if(std::begin(kProgramsNames), std::end(kProgramsNames),
+                     [&](const ProgramsName &program) { return Matches(name, program.name); });
+    return known == std::end(kProgramsNames) ? nullptr : known;
 }
 
 // The copies in a folder of a known name, by their names and bytes; none behind a link.
