@@ -446,8 +446,11 @@ stranger-swap)
     mkdir -p "$project"
     echo "the user's" >"$project/quendal.dat"
     guarded="$project/quendal.dat"
+    # After the install has written its last file whole: a swap while it still writes is
+    # a race that no path can close.
+    whole=$(stat -c %s "$prefix/drive_c/checks/quendal_stand_in.exe")
     (for _ in $(seq 2400); do
-        if [ -f "$prefix/drive_q/Quendal/quendal.dat" ]; then
+        if [ "$(stat -c %s "$prefix/drive_q/Quendal/uninst.exe" 2>/dev/null)" = "$whole" ]; then
             mv "$prefix/drive_q/Quendal" "$prefix/drive_q/Quendal-moved" &&
                 ln -s "$project" "$prefix/drive_q/Quendal"
             exit 0
