@@ -53,9 +53,12 @@ struct RowWatch : testing::EmptyTestEventListener {
     }
 };
 
+// Set when the rows have run: the watchdog's thread ends before the process does, which
+// qemu-i386 running Wine's 32-bit half does not survive otherwise.
+HANDLE gRowsDone = nullptr;
+
 DWORD WINAPI WatchRows(void *) {
-    for (;;) {
-        Sleep(kWatchIntervalMs);
+    while (WaitForSingleObject(gRowsDone, kWatchIntervalMs) == WAIT_TIMEOUT) {
         EnterCriticalSection(&gRowLock);
         if (gRowStart != 0 && GetTickCount() - gRowStart > kRowLimitMs) {
             printf("\nThe row %s has run past %lu s: the run ends here, leaving what it made.\n",
@@ -68,13 +71,20 @@ DWORD WINAPI WatchRows(void *) {
         }
         LeaveCriticalSection(&gRowLock);
     }
+    return 0;
 }
 
-void StartWatchingRows() {
+HANDLE StartWatchingRows() {
     InitializeCriticalSection(&gRowLock);
     testing::UnitTest::GetInstance()->listeners().Append(new RowWatch);
-    HANDLE watch = CreateThread(nullptr, 0, WatchRows, nullptr, 0, nullptr);
+    gRowsDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return gRowsDone ? CreateThread(nullptr, 0, WatchRows, nullptr, 0, nullptr) : nullptr;
+}
+
+void StopWatchingRows(HANDLE watch) {
     if (watch) {
+        SetEvent(gRowsDone);
+        WaitForSingleObject(watch, INFINITE);
         CloseHandle(watch);
     }
 }
@@ -186,8 +196,9 @@ int main(int argc, char **argv) {
     if (settingsOnly) {
         return 0;
     }
-    StartWatchingRows();
+    HANDLE watch = StartWatchingRows();
     const int status = RUN_ALL_TESTS();
+    StopWatchingRows(watch);
     if (!ReleaseRunFolder()) {
         printf("Their own delete-on-reboot records remain: PendingFileRenameOperations holds "
                "records that cannot be read as pairs, and it is left as it was.\n");
