@@ -149,6 +149,19 @@ quendal_entry() {
         /d 'C:\Program Files (x86)\Orvanex\Quendal\uninst.exe'
 }
 
+# One row of the tool's, whatever a stranger makes it find, and a file in a folder of the
+# user's, which must stay.
+with_users_file() {
+    export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
+    counts='[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped'
+    part=', of 1 tests a filter chose from [0-9]+'
+    may_fail=1
+    project="$prefix/drive_c/users/Public/Documents/project"
+    mkdir -p "$project"
+    echo "the user's" >"$project/$1"
+    guarded="$project/$1"
+}
+
 # What the refusal must say, after "The checks refuse to run: "; empty where they run.
 expect=''
 # What the closing line says after the counts, where only a part of the suite runs.
@@ -438,14 +451,7 @@ stranger-swap)
     # Another program moves a folder the run made away once the test has installed into
     # it, and links a folder of the user's, holding a file of the same name, in its place:
     # what the run deletes by its names, it does not delete through the link.
-    export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
-    counts='[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped'
-    part=', of 1 tests a filter chose from [0-9]+'
-    may_fail=1
-    project="$prefix/drive_c/users/Public/Documents/project"
-    mkdir -p "$project"
-    echo "the user's" >"$project/quendal.dat"
-    guarded="$project/quendal.dat"
+    with_users_file quendal.dat
     # After the install has written its last file whole: a swap while it still writes is
     # a race that no path can close.
     whole=$(stat -c %s "$prefix/drive_c/checks/quendal_stand_in.exe")
@@ -479,14 +485,7 @@ stranger-scratch-link)
     # Another program links a folder of the user's into the scratch folder, under the name
     # a test installs a Quendal into, once the run has begun: the user's files stay as they
     # were, whatever the test then finds.
-    export GTEST_FILTER='ToolTest.AnyArgumentPrintsTheBannerAndRemovesNothing'
-    counts='[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped'
-    part=', of 1 tests a filter chose from [0-9]+'
-    may_fail=1
-    project="$prefix/drive_c/users/Public/Documents/project"
-    mkdir -p "$project"
-    echo "the user's" >"$project/readme.txt"
-    guarded="$project/readme.txt"
+    with_users_file readme.txt
     temp=$(echo "$prefix"/drive_c/users/*/Temp)
     (for _ in $(seq 1200); do
         for folder in "$temp"/TessaruneTest-*; do
