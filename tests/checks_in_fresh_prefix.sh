@@ -483,15 +483,16 @@ stranger-product | stranger-product-stand-in)
     ;;
 stranger-scratch-link)
     # Another program links a folder of the user's into the scratch folder, under the name
-    # a test installs a Quendal into, once the run has begun: the user's files stay as they
-    # were, whatever the test then finds.
+    # a test installs a Quendal into, once the test has put its decoy in place and before
+    # it installs: the user's files stay as they were, whatever the test then finds.
     with_users_file readme.txt
-    temp=$(echo "$prefix"/drive_c/users/*/Temp)
-    (for _ in $(seq 1200); do
-        for folder in "$temp"/TessaruneTest-*; do
-            [ -d "$folder" ] && ln -s "$project" "$prefix/drive_q/Quendal" && exit 0
-        done
-        sleep 0.05
+    export GTEST_FILTER='Forms/CommandTest.*/plain_path'
+    (for _ in $(seq 2400); do
+        if [ -f "$prefix/drive_q/scratch/uninst.exe" ]; then
+            ln -s "$project" "$prefix/drive_q/Quendal"
+            exit 0
+        fi
+        sleep 0.01
     done) &
     stranger=$!
     ;;
