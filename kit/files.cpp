@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cwchar>
@@ -30,14 +31,18 @@ bool IsThere(const std::wstring &path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Whether a folder on the way to path is a link (a junction, a symbolic link): what lies
-// behind it is not what the run made, whatever the name.
+// A junction or a symbolic link.
+bool IsLinkAt(const std::wstring &path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Whether a folder on the way to path is a link: what lies behind it is not what the run
+// made, whatever the name.
 bool IsBehindLink(const std::wstring &path) {
     for (size_t at = path.rfind(L'\\'); at != std::wstring::npos && at > 7;
          at = path.rfind(L'\\', at - 1)) {
-        const DWORD attributes = GetFileAttributesW(path.substr(0, at).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (IsLinkAt(path.substr(0, at))) {
             return true;
         }
     }
@@ -93,6 +98,13 @@ std::vector<std::wstring> NamesIn(const std::wstring &folder) {
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
+}
+
+std::string ProgramsFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string program(path, length < sizeof path ? length : 0);
+    return program.substr(0, std::min(program.rfind('\\'), program.size()));
 }
 
 bool PathExists(const std::string &path) {
@@ -183,10 +195,7 @@ bool IsMade(const std::string &path) {
     return false;
 }
 
-bool IsLink(const std::string &path) {
-    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
+bool IsLink(const std::string &path) { return IsLinkAt(LongPath(path)); }
 
 std::vector<std::string> MadeAndLeft() {
     std::vector<std::string> left;

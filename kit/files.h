@@ -12,6 +12,8 @@ std::wstring WideName(const std::string &name);
 std::string Utf8(const std::wstring &wide);
 // The names in a folder, "." and ".." aside.
 std::vector<std::wstring> NamesIn(const std::wstring &folder);
+// The folder of this program, and of the programs that ship with it.
+std::string ProgramsFolder();
 bool PathExists(const std::string &path);
 std::string FileContents(const std::string &path);
 

@@ -15,14 +15,6 @@ bool gProductParentExisted = true;
 // The bytes of the programs the run installed.
 std::vector<std::string> gInstalledPrograms;
 
-// The folder of the test program and the programs that ship with it.
-std::string TestProgramsFolder() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    const std::string program(path, length < sizeof path ? length : 0);
-    return program.substr(0, std::min(program.rfind('\\'), program.size()));
-}
-
 std::wstring ProductParent() {
     const std::wstring folder = WideName(ProductFolder());
     return folder.substr(0, folder.rfind(L'\\'));
@@ -92,7 +84,7 @@ void EndProductInstall(const std::vector<std::string> &names) {
 bool IsInstalledProgram(const std::string &path) {
     const std::string bytes = FileContents(path);
     return !bytes.empty() &&
-           (bytes == FileContents(TestProgramsFolder() + "\\quendal_stand_in.exe") ||
+           (bytes == FileContents(ProgramsFolder() + "\\quendal_stand_in.exe") ||
             std::find(gInstalledPrograms.begin(), gInstalledPrograms.end(), bytes) !=
                 gInstalledPrograms.end());
 }

@@ -48,25 +48,25 @@ namespace {
 // "*" stands for any text. A copy is the run's only where its bytes are those of a program
 // the run installed: another program may put files of those names there too.
 struct ProgramsName {
-    const wchar_t *name;
-    const wchar_t *inside;  // the copies in it, for a folder; nullptr: a file, or nothing in it
+    const char *name;
+    const char *inside;  // the copies in it, for a folder; nullptr: a file, or nothing in it
 };
 const ProgramsName kProgramsNames[] = {
-    {L"tessarune-test-stand-in.log", nullptr},
-    {L"tessarune-test-copies", L"qun*.tmp"},
-    {L"~nsu*.tmp", L"Un*.exe"},
-    {L"tessarune-command-test", nullptr},
+    {kStandInLogName, nullptr},
+    {kStandInCopiesName, "qun*.tmp"},
+    {"~nsu*.tmp", "Un*.exe"},
+    {kCommandTestsFolder, nullptr},
 };
 
-bool Matches(const std::wstring &name, const wchar_t *pattern) {
-    const wchar_t *star = wcschr(pattern, L'*');
-    if (!star) {
-        return _wcsicmp(name.c_str(), pattern) == 0;
+bool Matches(const std::wstring &name, const char *pattern) {
+    const std::wstring wide = WideName(pattern);
+    const size_t star = wide.find(L'*');
+    if (star == std::wstring::npos) {
+        return _wcsicmp(name.c_str(), wide.c_str()) == 0;
     }
-    const size_t before = static_cast<size_t>(star - pattern);
-    const size_t after = wcslen(star + 1);
-    return name.size() >= before + after && _wcsnicmp(name.c_str(), pattern, before) == 0 &&
-           _wcsicmp(name.c_str() + name.size() - after, star + 1) == 0;
+    const size_t after = wide.size() - star - 1;
+    return name.size() >= star + after && _wcsnicmp(name.c_str(), wide.c_str(), star) == 0 &&
+           _wcsicmp(name.c_str() + name.size() - after, wide.c_str() + star + 1) == 0;
 }
 
 const ProgramsName *KnownName(const std::wstring &name) {

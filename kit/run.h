@@ -23,8 +23,11 @@ const std::string &RunFolder();
 bool ClaimRunFolder();
 bool ReleaseRunFolder();
 std::string TempPath(const char *name);  // in the run's folder
-// The command tests' own folder there, whose files the run notes as it makes them.
+// The command tests' own folder there, whose files the run notes as it makes them; the
+// stand-in's log there, and the folder of the copies of itself its uninstaller starts.
 inline constexpr char kCommandTestsFolder[] = "tessarune-command-test";
+inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
+inline constexpr char kStandInCopiesName[] = "tessarune-test-copies";
 // What the run's programs made in its folder, under the names they are known to make.
 void RemoveProgramsFiles();
 // The program a row runs now, nullptr when none: a row that stalls ends with it, as it

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string ToolPath() { return TestDirectory() + "\\tessarune.exe"; }
+std::string ToolPath() { return ProgramsFolder() + "\\tessarune.exe"; }
 
 std::vector<char> VersionInfo() {
     const DWORD size = GetFileVersionInfoSizeA(ToolPath().c_str(), nullptr);

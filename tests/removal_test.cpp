@@ -26,7 +26,7 @@ const char kBanner[] =
 // {tool} and the like) in a table's text, as this machine has them.
 std::string Expand(const std::string &text) {
     std::string expanded =
-        Replace(text, "{stand-in}", TestDirectory() + "\\quendal_stand_in.exe");
+        Replace(text, "{stand-in}", ProgramsFolder() + "\\quendal_stand_in.exe");
     for (const ScratchName &known : kScratchNames) {
         expanded = Replace(expanded, known.placeholder, "{drive}\\" + known.name);
     }
@@ -143,7 +143,7 @@ TEST_P(RemovalTest, RemovesTheProductBeforeItEnds) {
                             : InstallProduct(folder, options, Expand("{tool}")));
     ASSERT_TRUE(PathExists(folder));
     if (test.decoy) {
-        ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+        ASSERT_TRUE(CopyNewFile(ProgramsFolder() + "\\quendal_stand_in.exe",
                                 folder + "\\Uninstall.exe"));
     }
 
@@ -301,7 +301,7 @@ void PlaceInterpreter(const std::string &written) {
     const std::string folder = interpreter.substr(0, interpreter.rfind('\\'));
     ASSERT_TRUE(MakeFolder(folder));
     ASSERT_TRUE(CopyNewFile(std::string(system) + "\\cmd.exe", interpreter));
-    ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+    ASSERT_TRUE(CopyNewFile(ProgramsFolder() + "\\quendal_stand_in.exe",
                             interpreter.substr(0, interpreter.find(' ')) + ".exe"));
 }
 
@@ -371,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, CommandTest, testing::ValuesIn(kCommandCases),
 TEST_F(ToolTest, RunsNothingWithoutAUsableInterpreter) {
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     for (const char *folder : {"{plain}", "{tool}"}) {
-        ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe",
+        ASSERT_TRUE(CopyNewFile(ProgramsFolder() + "\\quendal_stand_in.exe",
                                 Expand(std::string(folder) + "\\cmd.exe")));
     }
     const std::string tooLong = "C:\\windows\\system32" + std::string(1000, '\\') + "cmd.exe";
@@ -393,7 +393,7 @@ TEST_F(ToolTest, StartsTheInterpreterInTheUninstallersFolderWithNothingOfItsOwn)
     ASSERT_NO_FATAL_FAILURE(Install(Expand("{plain}"), "/work=0"));
     const std::string interpreter = Expand("{interpreter}\\cmd.exe");
     ASSERT_TRUE(MakeFolder(Expand("{interpreter}")));
-    ASSERT_TRUE(CopyNewFile(TestDirectory() + "\\quendal_stand_in.exe", interpreter));
+    ASSERT_TRUE(CopyNewFile(ProgramsFolder() + "\\quendal_stand_in.exe", interpreter));
     const ProgramRun run = RunTool("", {{"COMSPEC", interpreter.c_str()}});
     EXPECT_EQ(run.output, "");
     EXPECT_EQ(LogLines("interpreter"),

@@ -142,13 +142,6 @@ std::string CaseName(const char *title) {
     return name;
 }
 
-std::string TestDirectory() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string directory(path, length);
-    return directory.substr(0, directory.rfind('\\'));
-}
-
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes, const char *desktop) {
     ProgramRun run = {kNotRun, "", 0, 0, 0};
@@ -243,7 +236,7 @@ bool InstallProduct(const std::string &folder, const std::string &options,
     if (product ? !BeginProductInstall() : !MakeInstallFolder(folder)) {
         return false;
     }
-    const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_stand_in.exe") +
+    const ProgramRun run = RunProgram(Quoted(ProgramsFolder() + "\\quendal_stand_in.exe") +
                                           " /install " + Quoted(folder) + " " +
                                           Quoted(std::string("/entry=") + ProductEntry()) +
                                           " " + Quoted("/log=" + StandInLogPath()) + " " +
@@ -266,10 +259,10 @@ bool InstallRealProduct(const std::string &options) {
     if (!BeginProductInstall()) {
         return false;
     }
-    const ProgramRun run = RunProgram(Quoted(TestDirectory() + "\\quendal_setup.exe") +
+    const ProgramRun run = RunProgram(Quoted(ProgramsFolder() + "\\quendal_setup.exe") +
                                           " /S /ENTRY=" + ProductEntry() + " " + options +
                                           " /D=" + ProductFolder(),
-                                      TestDirectory());
+                                      ProgramsFolder());
     EndProductInstall({"quendal.dat", kEngineSettings,
                        EngineOption(options, "/UNINSTALLER=", kStandInUninstaller)});
     return run.exitCode == 0 && EntryExists(ProductEntry());
@@ -308,7 +301,7 @@ unsigned long long LoggedTime(const char *what) {
 
 ProgramRun RunTessarune(const std::string &arguments, const std::string &directory,
                         const std::vector<EnvironmentChange> &changes, const char *desktop) {
-    return RunProgram(Quoted(TestDirectory() + "\\tessarune.exe") + arguments, directory,
+    return RunProgram(Quoted(ProgramsFolder() + "\\tessarune.exe") + arguments, directory,
                       changes, desktop);
 }
 

@@ -51,16 +51,11 @@ struct ProgramRun {
 };
 
 std::string CaseName(const char *title);  // a table row's title as a test name
-std::string TestDirectory();  // the folder of the test programs, beside the tool
 // desktop: the name of one in this window station to run on; nullptr: this program's.
 ProgramRun RunProgram(const std::string &commandLine, const std::string &directory,
                       const std::vector<EnvironmentChange> &changes = {},
                       const char *desktop = nullptr);
 
-// The stand-in product, installed under this entry name, and its log, in %TEMP%.
-inline constexpr char kStandInLogName[] = "tessarune-test-stand-in.log";
-// Where the stand-in's uninstaller puts the copy of itself that it starts, in %TEMP%.
-inline constexpr char kStandInCopiesName[] = "tessarune-test-copies";
 std::string StandInLogPath();
 bool InstallProduct(const std::string &folder, const std::string &options,
                     const std::string &directory);
