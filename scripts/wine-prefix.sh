@@ -13,7 +13,7 @@ shift 2
 
 prepare() {
     [ -f "$prefix/.ready" ] && return 0
-    wineboot --init </dev/null >/dev/null 2>&1
+    wine wineboot --init </dev/null >/dev/null 2>&1
     # Windows exist, and can be found, without a display.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     # Drive Q: is the tests' own, so that they can put programs at the root of a drive.
@@ -37,13 +37,13 @@ keep() {
 
 case $action in
 boot) prepare && keep ;;
-run) prepare && exec wine "$@" ;;
+run) prepare && exec "$wine" "$@" ;;
 # Each check that ctest starts is a run of its own, as each run of run-checks.cmd gets a new
 # scratch folder: what a check killed at its time limit left, there and in %TEMP%, does not
 # make the next refuse.
 check)
     prepare && find "$prefix/drive_q" -mindepth 1 -delete &&
-        rm -rf "$prefix"/drive_c/users/*/Temp/TessaruneTest-* && exec wine "$@"
+        rm -rf "$prefix"/drive_c/users/*/Temp/TessaruneTest-* && exec "$wine" "$@"
     ;;
 stop) wineserver -k 2>/dev/null || true ;;
 *) echo "usage: $0 PREFIX boot|run PROGRAM [ARG...]|check PROGRAM [ARG...]|stop" >&2; exit 2 ;;
