@@ -2,8 +2,6 @@
 # A throwaway Wine prefix inside the build tree, for the tests and the demo.
 #   wine-prefix.sh PREFIX boot               make it ready (once) and open a Wine session
 #   wine-prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program in it
-#   wine-prefix.sh PREFIX check PROGRAM [ARG] the same with the tests' drive emptied first:
-#                                            ctest's emulator
 #   wine-prefix.sh PREFIX stop               end every Wine process of it
 set -eu
 prefix=$1
@@ -38,13 +36,6 @@ keep() {
 case $action in
 boot) prepare && keep ;;
 run) prepare && exec "$wine" "$@" ;;
-# Each check that ctest starts is a run of its own, as each run of run-checks.cmd gets a new
-# scratch folder: what a check killed at its time limit left, there and in %TEMP%, does not
-# make the next refuse.
-check)
-    prepare && find "$prefix/drive_q" -mindepth 1 -delete &&
-        rm -rf "$prefix"/drive_c/users/*/Temp/TessaruneTest-* && exec "$wine" "$@"
-    ;;
 stop) wineserver -k 2>/dev/null || true ;;
-*) echo "usage: $0 PREFIX boot|run PROGRAM [ARG...]|check PROGRAM [ARG...]|stop" >&2; exit 2 ;;
+*) echo "usage: $0 PREFIX boot|run PROGRAM [ARG...]|stop" >&2; exit 2 ;;
 esac

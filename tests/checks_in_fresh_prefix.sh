@@ -86,9 +86,8 @@ zip=$1
 prefix=$2
 case=${3:-disposable}
 wine_prefix="$(cd "$(dirname "$0")/../scripts" && pwd)/wine-prefix.sh"
-list='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-manager='HKLM\System\CurrentControlSet\Control\Session Manager'
-entry="$list\\Orvanex Quendal"
+. "$(dirname "$0")/machine_state.sh"
+entry="$uninstall_list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
 # A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
 rm -rf "$prefix" "$prefix.stranger"
@@ -111,27 +110,7 @@ TESSARUNE_SCRATCH="Z:$(printf '%s' "$prefix/drive_q" | tr / '\\')"
 export TESSARUNE_SCRATCH
 
 wine() { sh "$wine_prefix" "$prefix" run "$@"; }
-windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 start='C:\checks\run-checks.cmd'
-
-# Every folder and file outside Wine's own, %TEMP% included, with the files' checksums,
-# every entry, and the files to delete at the next start.
-snapshot() {
-    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o -print | sort)
-    (cd "$prefix" && find drive_c drive_q -path drive_c/windows -prune -o -type f -print0 |
-        sort -z | xargs -0 -r md5sum)
-    for view in 32 64; do
-        wine reg query "$list" /s "/reg:$view" 2>/dev/null | tr -d '\r' || true
-    done
-}
-
-# The delete-on-reboot records, byte for byte: "xx,xx,...", or nothing.
-records() {
-    wine reg export "$manager" "$(windows_path "$prefix.reg")" /y >/dev/null 2>&1
-    iconv -f utf-16 -t utf-8 "$prefix.reg" | tr -d '\r' |
-        awk '/^"PendingFileRenameOperations"=/ { on = 1 } on { print; if (!/\\$/) exit }' |
-        sed 's/^"PendingFileRenameOperations"=hex(7)://; s/[ \\]//g' | tr -d '\n'
-}
 
 # Records from UTF-8 text in which | stands for a NUL. Wine's reg reads hex(7) in a file
 # that is not UTF-16 as text of the code page.
@@ -182,7 +161,7 @@ direct=''
 others='\??\C:\others\a.tmp||\??\C:\others\b.tmp|\??\C:\others\b.new||'
 case $case in
 disposable)
-    wine reg add "$list\\TessaruneTest keep" /v DisplayName /d 'Other program' /f /reg:32
+    wine reg add "$uninstall_list\\TessaruneTest keep" /v DisplayName /d 'Other program' /f /reg:32
     temp=$(echo "$prefix"/drive_c/users/*/Temp)
     mkdir -p "$temp/tessarune-test-copies"
     echo kept >"$temp/tessarune-test-copies/keep.txt"
@@ -215,11 +194,11 @@ records-*)
     records-empty) put_records '' ;;
     # Another type, the list's text as a string and as bytes.
     records-string)
-        wine reg add "$manager" /v PendingFileRenameOperations /t REG_SZ /f \
+        wine reg add "$session_manager" /v PendingFileRenameOperations /t REG_SZ /f \
             /d '\??\C:\others\a.tmp'
         ;;
     records-binary)
-        wine reg add "$manager" /v PendingFileRenameOperations /t REG_BINARY /f \
+        wine reg add "$session_manager" /v PendingFileRenameOperations /t REG_BINARY /f \
             /d 5c003f003f005c00430000000000
         ;;
     esac
@@ -278,7 +257,7 @@ quendal-folder | stale-record | killed-run | killed-run-own)
     cp "$prefix/drive_c/checks/quendal_stand_in.exe" "$product/uninst.exe"
     if [ "$case" = killed-run ] || [ "$case" = killed-run-own ]; then
         expect='an earlier run of the checks may have stopped part way: uninstall entries named as a run names its own, such as "TessaruneTest 0000ABCD00001234 Quendal" \(32-bit view\), which the checks cannot tell from anyone else.s; C:.Program Files \(x86\).Orvanex.Quendal, which holds what the test Quendal that run installed does not: not theirs to remove; C:.users.*.Temp.TessaruneTest-0000ABCD00001234, that run.s folder \(rmdir /s /q "C:.users.*.Temp.TessaruneTest-0000ABCD00001234"\); remove what is theirs and start again\.$'
-        entry="$list\\TessaruneTest 0000ABCD00001234 Quendal"
+        entry="$uninstall_list\\TessaruneTest 0000ABCD00001234 Quendal"
         wine reg add "$entry" /v DisplayName /d Quendal /f /reg:32
         quendal_entry
         mkdir -p "$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234"
@@ -499,15 +478,15 @@ stranger-scratch-link)
 killed-run-tests)
     # An earlier run's folder, its command tests' folder holding a user's file.
     expect='an earlier run of the checks may have stopped part way: .*TessaruneTest-0000ABCD00001234, which holds what that run.s folder does not: not theirs to remove; remove what is theirs and start again\.$'
-    wine reg add "$list\\TessaruneTest 0000ABCD00001234 Quendal" /v DisplayName /d Quendal /f /reg:32
+    wine reg add "$uninstall_list\\TessaruneTest 0000ABCD00001234 Quendal" /v DisplayName /d Quendal /f /reg:32
     run="$(echo "$prefix"/drive_c/users/*/Temp)/TessaruneTest-0000ABCD00001234"
     mkdir -p "$run/tessarune-command-test"
     echo "the user's" >"$run/tessarune-command-test/thesis.txt"
     ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
-before=$(snapshot)
-records_before=$(records)
+before=$(files_and_entries)
+records_before=$(reboot_records)
 
 status=0
 if [ -n "$direct" ]; then
@@ -532,8 +511,8 @@ elif [ -n "$stranger" ]; then
     [ -f "$kept/letter.txt" ] || { echo "the stranger's file is gone"; exit 1; }
     rm -r "$kept"
 fi
-after=$(snapshot)
-records_after=$(records)
+after=$(files_and_entries)
+records_after=$(reboot_records)
 sh "$wine_prefix" "$prefix" stop
 output=$(tr -d '\r' <"$prefix.log")
 summary=$(printf '%s\n' "$output" | tail -n 1)
