@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the checks zip as an administrator runs it on a Windows machine: unpacked into a
 # fresh Wine prefix that holds nothing of the build, started through Wine's cmd.
-#   checks_in_fresh_prefix.sh ZIP PREFIX [CASE]
-# CASE is what the machine holds before the checks start, and what they must then do:
+#   checks_in_fresh_prefix.sh ZIP PREFIX [CASE...]
+# CASE is what the machine holds before the checks start, and what they must then do;
+# several cases take turns in one prefix, each from its fresh files and registry:
 #   disposable      no Quendal, someone else's uninstall entry named like the checks' own,
 #                   and files in %TEMP% named like the checks' old ones: one row of each
 #                   table runs, and all pass (the default)
@@ -89,27 +90,68 @@ wine_prefix="$(cd "$(dirname "$0")/../scripts" && pwd)/wine-prefix.sh"
 . "$(dirname "$0")/machine_state.sh"
 entry="$uninstall_list\\Orvanex Quendal"
 product="$prefix/drive_c/Program Files (x86)/Orvanex/Quendal"
-# A prefix is over a gigabyte: each case's goes when the case ends, its log stays.
-rm -rf "$prefix" "$prefix.stranger"
-if [ "$case" = template ]; then
-    sh "$wine_prefix" "$prefix" run cmd /c exit
-    WINEPREFIX="$prefix" wineserver -w
-    exit 0
+log="$prefix.$case.log"
+wine() { sh "$wine_prefix" "$prefix" run "$@"; }
+
+# The files outside Wine's own, and the registry the checks read, as the fresh prefix has
+# them: each case in turn starts from them.
+keep_fresh() {
+    mkdir "$prefix.fresh"
+    (cd "$prefix" && find drive_c -mindepth 1 -maxdepth 1 ! -name windows -exec cp -a {} \
+        "$prefix.fresh" \; && cp -a drive_q "$prefix.fresh")
+    # Without entries in either view (the 32-bit one below Wow6432Node, as the 64-bit reg
+    # reads it), and without records.
+    view32=$(printf '%s' "$uninstall_list" | sed 's/\\Software\\/&Wow6432Node\\/')
+    printf 'Windows Registry Editor Version 5.00\n\n[-%s]\n[%s]\n[-%s]\n[%s]\n[%s]\n"PendingFileRenameOperations"=-\n' \
+        "$uninstall_list" "$uninstall_list" "$view32" "$view32" "$session_manager" |
+        iconv -f utf-8 -t utf-16 >"$prefix.fresh.reg"
+}
+back_to_fresh() {
+    (cd "$prefix" && find drive_c -mindepth 1 -maxdepth 1 ! -name windows -exec rm -rf {} + &&
+        rm -rf drive_q)
+    (cd "$prefix.fresh" && for name in *; do
+        if [ "$name" = drive_q ]; then cp -a drive_q "$prefix"; else cp -a "$name" "$prefix/drive_c"; fi
+    done)
+    wine reg import "$(windows_path "$prefix.fresh.reg")" 2>/dev/null
+}
+
+# Several cases run in turn in one booted prefix (CHECKS_BOOTED is set for each): where the
+# checks refuse they make nothing, which each case's own comparison proves, and a prefix
+# of its own would cost each a copy of over a gigabyte and a boot.
+if [ -z "${CHECKS_BOOTED:-}" ]; then
+    # A prefix is over a gigabyte: it goes when its cases end, their logs stay.
+    rm -rf "$prefix" "$prefix.fresh" "$prefix.stranger"
+    if [ "$case" = template ]; then
+        sh "$wine_prefix" "$prefix" run cmd /c exit
+        WINEPREFIX="$prefix" wineserver -w
+        exit 0
+    fi
+    trap 'sh "$wine_prefix" "$prefix" stop; rm -rf "$prefix" "$prefix.fresh"' EXIT
+    if [ -f "${FRESH_PREFIX_TEMPLATE:-}/.ready" ]; then
+        cp -a "$FRESH_PREFIX_TEMPLATE" "$prefix"
+    fi
+    sh "$wine_prefix" "$prefix" boot
+    mkdir -p "$prefix/drive_c/checks"
+    unzip -q "$zip" -d "$prefix/drive_c/checks"
+    if [ $# -gt 3 ]; then
+        shift 2
+        keep_fresh
+        failed=''
+        for case in "$@"; do
+            back_to_fresh
+            echo "== $case"
+            CHECKS_BOOTED=1 sh "$0" "$zip" "$prefix" "$case" || failed="$failed $case"
+        done
+        [ -z "$failed" ] || { echo "== failed:$failed"; exit 1; }
+        exit 0
+    fi
 fi
-trap 'sh "$wine_prefix" "$prefix" stop; rm -rf "$prefix"' EXIT
-if [ -f "${FRESH_PREFIX_TEMPLATE:-}/.ready" ]; then
-    cp -a "$FRESH_PREFIX_TEMPLATE" "$prefix"
-fi
-sh "$wine_prefix" "$prefix" boot
-mkdir -p "$prefix/drive_c/checks"
-unzip -q "$zip" -d "$prefix/drive_c/checks"
 # The prefix has a drive and a share of its own for the checks: Wine's subst maps nothing,
 # and Wine has no administrative shares. The scratch folder is the drive's, seen below Z:.
 export TESSARUNE_DRIVE=Q: TESSARUNE_SHARE='\\tessarune\q'
 TESSARUNE_SCRATCH="Z:$(printf '%s' "$prefix/drive_q" | tr / '\\')"
 export TESSARUNE_SCRATCH
 
-wine() { sh "$wine_prefix" "$prefix" run "$@"; }
 start='C:\checks\run-checks.cmd'
 
 # Records from UTF-8 text in which | stands for a NUL. Wine's reg reads hex(7) in a file
@@ -118,7 +160,7 @@ put_records() {
     hex=$(printf '%s' "$1" | tr '|' '\000' | iconv -f utf-8 -t utf-16le | od -An -v -tx1 |
         tr -s ' \n' ',' | sed 's/^,//; s/,$//')
     printf 'Windows Registry Editor Version 5.00\n\n[%s]\n"PendingFileRenameOperations"=hex(7):%s\n' \
-        'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager' "$hex" |
+        "$session_manager" "$hex" |
         iconv -f utf-8 -t utf-16 >"$prefix.reg"
     wine reg import "$(windows_path "$prefix.reg")"
 }
@@ -497,9 +539,9 @@ records_before=$(reboot_records)
 
 status=0
 if [ -n "$direct" ]; then
-    wine "$start" >"$prefix.log" 2>&1 || status=$?
+    wine "$start" >"$log" 2>&1 || status=$?
 else
-    wine cmd /c "$start" >"$prefix.log" 2>&1 || status=$?
+    wine cmd /c "$start" >"$log" 2>&1 || status=$?
 fi
 if [ -n "$stranger" ]; then
     kill "$stranger" 2>/dev/null || true
@@ -520,8 +562,8 @@ elif [ -n "$stranger" ]; then
 fi
 after=$(files_and_entries)
 records_after=$(reboot_records)
-sh "$wine_prefix" "$prefix" stop
-output=$(tr -d '\r' <"$prefix.log")
+[ -n "${CHECKS_BOOTED:-}" ] || sh "$wine_prefix" "$prefix" stop
+output=$(tr -d '\r' <"$log")
 summary=$(printf '%s\n' "$output" | tail -n 1)
 printf 'run-checks.cmd: exit status %s, last line: %s\n' "$status" "$summary"
 if [ "$before" != "$after" ]; then

@@ -2,8 +2,8 @@
 # file outside Wine's own, %TEMP% included, with the files' checksums; every uninstall entry
 # of both registry views; and the delete-on-reboot records, byte for byte. Sourced, after
 # scripts/wine-env.sh, by the scripts that run the checks.
-uninstall_list='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-session_manager='HKLM\System\CurrentControlSet\Control\Session Manager'
+uninstall_list='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+session_manager='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager'
 
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
