@@ -96,9 +96,10 @@ wine() { sh "$wine_prefix" "$prefix" run "$@"; }
 # The files outside Wine's own, and the registry the checks read, as the fresh prefix has
 # them: each case in turn starts from them.
 keep_fresh() {
-    mkdir "$prefix.fresh"
-    (cd "$prefix" && find drive_c -mindepth 1 -maxdepth 1 ! -name windows -exec cp -a {} \
-        "$prefix.fresh" \; && cp -a drive_q "$prefix.fresh")
+    mkdir -p "$prefix.fresh/drive_c"
+    (cd "$prefix/drive_c" && find . -mindepth 1 -maxdepth 1 ! -name windows \
+        -exec cp -a {} "$prefix.fresh/drive_c" \;)
+    cp -a "$prefix/drive_q" "$prefix.fresh"
     # Without entries in either view (the 32-bit one below Wow6432Node, as the 64-bit reg
     # reads it), and without records.
     view32=$(printf '%s' "$uninstall_list" | sed 's/\\Software\\/&Wow6432Node\\/')
@@ -107,11 +108,10 @@ keep_fresh() {
         iconv -f utf-8 -t utf-16 >"$prefix.fresh.reg"
 }
 back_to_fresh() {
-    (cd "$prefix" && find drive_c -mindepth 1 -maxdepth 1 ! -name windows -exec rm -rf {} + &&
-        rm -rf drive_q)
-    (cd "$prefix.fresh" && for name in *; do
-        if [ "$name" = drive_q ]; then cp -a drive_q "$prefix"; else cp -a "$name" "$prefix/drive_c"; fi
-    done)
+    (cd "$prefix/drive_c" && find . -mindepth 1 -maxdepth 1 ! -name windows -exec rm -rf {} +)
+    rm -rf "$prefix/drive_q"
+    cp -a "$prefix.fresh/drive_c/." "$prefix/drive_c"
+    cp -a "$prefix.fresh/drive_q" "$prefix"
     wine reg import "$(windows_path "$prefix.fresh.reg")" 2>/dev/null
 }
 
