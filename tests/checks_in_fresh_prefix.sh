@@ -541,7 +541,9 @@ status=0
 if [ -n "$direct" ]; then
     wine "$start" >"$log" 2>&1 || status=$?
 else
-    wine cmd /c "$start" >"$log" 2>&1 || status=$?
+    # The 32-bit cmd, which the machines were proven with: the 64-bit one once failed to
+    # start the test program here ("ShellExecuteEx failed: Internal error.").
+    wine 'C:\windows\syswow64\cmd.exe' /c "$start" >"$log" 2>&1 || status=$?
 fi
 if [ -n "$stranger" ]; then
     kill "$stranger" 2>/dev/null || true
