@@ -80,8 +80,8 @@
 # registry views, is as it was, and so are the delete-on-reboot records but for the run's
 # own, where the checks cannot tell them apart.
 #   checks_in_fresh_prefix.sh - TEMPLATE template
-# makes a fresh prefix that the cases copy when FRESH_PREFIX_TEMPLATE names it: Wine makes
-# a prefix many times slower than cp copies one, where 32-bit code is emulated.
+# makes a fresh prefix that the cases and the build's prefixes copy when
+# FRESH_PREFIX_TEMPLATE names it (wine-prefix.sh).
 set -eu
 zip=$1
 prefix=$2
@@ -127,9 +127,6 @@ if [ -z "${CHECKS_BOOTED:-}" ]; then
         exit 0
     fi
     trap 'sh "$wine_prefix" "$prefix" stop; rm -rf "$prefix" "$prefix.fresh"' EXIT
-    if [ -f "${FRESH_PREFIX_TEMPLATE:-}/.ready" ]; then
-        cp -a "$FRESH_PREFIX_TEMPLATE" "$prefix"
-    fi
     sh "$wine_prefix" "$prefix" boot
     mkdir -p "$prefix/drive_c/checks"
     unzip -q "$zip" -d "$prefix/drive_c/checks"
@@ -534,8 +531,7 @@ killed-run-tests)
     ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
-before=$(files_and_entries)
-records_before=$(reboot_records)
+before=$(machine_state)
 
 status=0
 if [ -n "$direct" ]; then
@@ -562,20 +558,12 @@ elif [ -n "$stranger" ]; then
     [ -f "$kept/letter.txt" ] || { echo "the stranger's file is gone"; exit 1; }
     rm -r "$kept"
 fi
-after=$(files_and_entries)
-records_after=$(reboot_records)
+after=$(machine_state)
 [ -n "${CHECKS_BOOTED:-}" ] || sh "$wine_prefix" "$prefix" stop
 output=$(tr -d '\r' <"$log")
 summary=$(printf '%s\n' "$output" | tail -n 1)
 printf 'run-checks.cmd: exit status %s, last line: %s\n' "$status" "$summary"
-if [ "$before" != "$after" ]; then
-    echo "the checks changed the machine:"
-    printf '%s\n' "$before" >"$prefix.before"
-    printf '%s\n' "$after" | diff "$prefix.before" - || true
-    exit 1
-fi
-[ "$records_before" = "$records_after" ] ||
-    { echo "the records changed: $records_before, then $records_after"; exit 1; }
+same_machine "$before" "$after" || exit 1
 if [ -n "$left" ] && ! printf '%s\n' "$output" | grep -qE "$left"; then
     echo "no line saying what the run left: $left"
     exit 1

@@ -1,7 +1,7 @@
 #!/bin/sh
-# ctest's emulator for the behaviour tables: runs a table in the build's Wine prefix, and
-# fails it where the run left a file, a folder, an uninstall entry or a delete-on-reboot
-# record otherwise than it found them.
+# Runs a behaviour table in the build's Wine prefix for ctest, and fails it where the run
+# left a file, a folder, an uninstall entry or a delete-on-reboot record otherwise than it
+# found them.
 #   in_build_prefix.sh PREFIX PROGRAM [ARG...]
 set -eu
 prefix=$1
@@ -15,18 +15,8 @@ wine() { sh "$wine_prefix" "$prefix" run "$@"; }
 # refuse (its own run has failed already).
 find "$prefix/drive_q" -mindepth 1 -delete
 rm -rf "$prefix"/drive_c/users/*/Temp/TessaruneTest-*
-before=$(files_and_entries)
-records_before=$(reboot_records)
+before=$(machine_state)
 status=0
 wine "$@" || status=$?
-after=$(files_and_entries)
-records_after=$(reboot_records)
-if [ "$before" != "$after" ] || [ "$records_before" != "$records_after" ]; then
-    echo "The run changed the machine:"
-    printf '%s\n' "$before" >"$prefix.before"
-    printf '%s\n' "$after" | diff "$prefix.before" - || true
-    [ "$records_before" = "$records_after" ] ||
-        echo "the records: $records_before, then $records_after"
-    exit 1
-fi
+same_machine "$before" "$(machine_state)" || exit 1
 exit "$status"
